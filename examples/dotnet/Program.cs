@@ -1,0 +1,1 @@
+System.Console.WriteLine("Hello from a .NET project");

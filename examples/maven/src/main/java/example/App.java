@@ -1,0 +1,7 @@
+package example;
+
+public class App {
+    public static void main(String[] args) {
+        System.out.println("Hello from a Maven project");
+    }
+}

@@ -1,0 +1,2 @@
+def greet():
+    return "Hello from a pip project"

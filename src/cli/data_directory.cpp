@@ -1,0 +1,32 @@
+#include "cli/data_directory.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "cli/logger.hpp"
+#include "platform/environment.hpp"
+
+namespace quarn {
+
+namespace fs = std::filesystem;
+
+std::string getDataDirectory() {
+  if (const char* appData = std::getenv("APPDATA")) return (fs::path(appData) / "Quarn").string();
+  if (auto dataHome = platform::userDataHome()) return (*dataHome / "Quarn").string();
+  return ".quarn";
+}
+
+bool ensureDataDirectory() {
+  const std::string directory = getDataDirectory();
+  std::error_code error;
+  fs::create_directories(directory, error);
+  if (!error) return true;
+  Logger::get()->warn(
+      fmt::format("Could not create data directory '{}': {}", directory, error.message()));
+  return false;
+}
+
+}  // namespace quarn

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quarn::platform {
+
+// The key under which install guides are kept for the system quarn was built for; null on a
+// system that has none.
+#if defined(_WIN32)
+inline constexpr const char* kOsKey = "windows";
+#elif defined(__APPLE__)
+inline constexpr const char* kOsKey = "macos";
+#elif defined(__linux__)
+inline constexpr const char* kOsKey = "linux";
+#else
+inline constexpr const char* kOsKey = nullptr;
+#endif
+
+// Returns the per-user folder that applications keep their data in, when the environment names
+// one ($XDG_DATA_HOME when absolute, else $HOME/.local/share); nullopt otherwise.
+std::optional<std::filesystem::path> userDataHome();
+
+// Returns the directories of the search path in order. An empty entry stands for the current
+// directory; an unset PATH gives the system's default path.
+std::vector<std::string> searchPathDirectories();
+
+// Returns whether `name` is an executable program in one of `directories`, searched in order:
+// a regular file (symlinks followed) that this process may execute. An empty directory text is
+// the current directory.
+bool isExecutableIn(const std::string& name, const std::vector<std::string>& directories);
+
+// isExecutableIn over the search path of this process.
+bool isOnSearchPath(const std::string& name);
+
+}  // namespace quarn::platform

@@ -1,0 +1,58 @@
+#include "platform/environment.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace quarn::platform {
+
+std::optional<std::filesystem::path> userDataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return std::filesystem::path(xdg);
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return std::filesystem::path(home) / ".local" / "share";
+  return std::nullopt;
+}
+
+std::vector<std::string> searchPathDirectories() {
+  std::string path;
+  if (const char* env = std::getenv("PATH")) {
+    path = env;
+  } else {
+    const size_t size = ::confstr(_CS_PATH, nullptr, 0);
+    if (size > 0) {
+      path.resize(size);
+      ::confstr(_CS_PATH, path.data(), size);
+      path.resize(size - 1);  // confstr counts the terminating NUL
+    }
+  }
+  std::vector<std::string> directories;
+  size_t start = 0;
+  for (;;) {
+    const size_t colon = path.find(':', start);
+    directories.push_back(path.substr(start, colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  return directories;
+}
+
+bool isExecutableIn(const std::string& name, const std::vector<std::string>& directories) {
+  if (name.empty()) return false;
+  std::string candidate;
+  for (const std::string& directory : directories) {
+    candidate.assign(directory.empty() ? "." : directory);
+    if (candidate.back() != '/') candidate += '/';
+    candidate += name;
+    struct stat info {};
+    if (::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (::faccessat(AT_FDCWD, candidate.c_str(), X_OK, AT_EACCESS) == 0) return true;
+  }
+  return false;
+}
+
+bool isOnSearchPath(const std::string& name) { return isExecutableIn(name, searchPathDirectories()); }
+
+}  // namespace quarn::platform

@@ -1,0 +1,186 @@
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/environment.hpp"
+#include "support/test_support.hpp"
+#include "tools/tool_registry.hpp"
+
+namespace quarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeTools;
+using test::ScopedEnv;
+using test::TempDir;
+
+TEST(ToolRegistry, HoldsTheSevenToolsWithVersionCommandAndThreeGuides) {
+  using Guides = std::map<std::string, std::string>;
+  const std::map<std::string, Guides> expected = {
+      {"cmake", {{"windows", "choco install cmake"}, {"macos", "brew install cmake"},
+                 {"linux", "sudo apt install cmake"}}},
+      {"dotnet", {{"windows", "choco install dotnet-sdk"}, {"macos", "brew install dotnet"},
+                  {"linux", "sudo apt install dotnet-sdk-8.0"}}},
+      {"cargo", {{"windows", "choco install rustup.install"}, {"macos", "brew install rust"},
+                 {"linux", "curl --proto '=https' --tlsv1.2 -sSf https://sh.rustup.rs | sh"}}},
+      {"make", {{"windows", "choco install make"}, {"macos", "brew install make"},
+                {"linux", "sudo apt install build-essential"}}},
+      {"npm", {{"windows", "choco install nodejs"}, {"macos", "brew install node"},
+               {"linux", "sudo apt install nodejs npm"}}},
+      {"pip", {{"windows", "choco install python"}, {"macos", "brew install python"},
+               {"linux", "sudo apt install python3-pip"}}},
+      {"mvn", {{"windows", "choco install maven"}, {"macos", "brew install maven"},
+               {"linux", "sudo apt install maven"}}},
+  };
+  const ToolRegistry registry;
+  for (const auto& [name, guides] : expected) {
+    const ToolInfo* info = registry.find(name);
+    ASSERT_NE(info, nullptr) << name;
+    EXPECT_EQ(info->name, name);
+    EXPECT_EQ(info->versionCommand, name + " --version");
+    EXPECT_EQ(info->installGuides, guides) << name;
+    EXPECT_EQ(registry.getInstallGuide(name), guides.at(platform::kOsKey)) << name;
+  }
+  for (const char* stranger : {"CMake", "unknown", "", "gradle", "cmake "}) {
+    EXPECT_EQ(registry.find(stranger), nullptr) << stranger;
+    EXPECT_EQ(registry.getInstallGuide(stranger), "Tool not found in registry") << stranger;
+  }
+}
+
+TEST(SearchPath, SplitsPathLikeTheShell) {
+  const std::vector<std::pair<std::optional<std::string>, std::vector<std::string>>> cases = {
+      {"/a:/b", {"/a", "/b"}},
+      {"", {""}},
+      {"/a::/b:", {"/a", "", "/b", ""}},
+      {":/a", {"", "/a"}},
+  };
+  for (const auto& [value, expected] : cases) {
+    const ScopedEnv path("PATH", value);
+    EXPECT_EQ(platform::searchPathDirectories(), expected) << *value;
+  }
+  const ScopedEnv unset("PATH", std::nullopt);
+  const std::vector<std::string> defaults = platform::searchPathDirectories();
+  EXPECT_NE(std::find(defaults.begin(), defaults.end(), "/bin"), defaults.end());
+}
+
+TEST(SearchPath, FindsOnlyExecutableRegularFiles) {
+  const FakeTools tools;
+  tools.add("tool", "true");
+  tools.add("plain", "true");
+  fs::permissions(tools.dir() / "plain", fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_directory(tools.dir() / "folder");
+  fs::create_symlink(tools.dir() / "tool", tools.dir() / "linked");
+  fs::create_symlink(tools.dir() / "absent", tools.dir() / "broken");
+  fs::create_directory_symlink(tools.dir() / "folder", tools.dir() / "folderlink");
+  const TempDir other;
+  const std::string here = tools.dir().string();
+  const std::string elsewhere = other.path().string();
+  struct Case {
+    const char* name;
+    std::vector<std::string> dirs;
+    bool found;
+  };
+  const Case cases[] = {
+      {"tool", {here}, true},
+      {"tool", {elsewhere, here}, true},
+      {"tool", {elsewhere}, false},
+      {"tool", {}, false},
+      {"linked", {here}, true},
+      {"plain", {here}, false},
+      {"folder", {here}, false},
+      {"broken", {here}, false},
+      {"folderlink", {here}, false},
+      {"", {here}, false},
+      {"tool", {here + "/"}, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::isExecutableIn(c.name, c.dirs), c.found) << c.name;
+  }
+  // An empty entry is the current directory.
+  const fs::path saved = fs::current_path();
+  fs::current_path(tools.dir());
+  EXPECT_TRUE(platform::isExecutableIn("tool", {elsewhere, ""}));
+  fs::current_path(other.path());
+  EXPECT_FALSE(platform::isExecutableIn("tool", {""}));
+  fs::current_path(saved);
+}
+
+TEST(ToolRegistry, IsInstalledOnlyForRegisteredToolsOnThePath) {
+  const FakeTools tools;
+  for (const char* name : {"cmake", "CMake", "unknown", "gradle"}) tools.add(name, "true");
+  const ScopedEnv path("PATH", tools.searchPath(""));
+  const ToolRegistry registry;
+  EXPECT_TRUE(registry.isInstalled("cmake"));
+  EXPECT_FALSE(registry.isInstalled("make"));
+  EXPECT_FALSE(registry.isInstalled("CMake"));
+  EXPECT_FALSE(registry.isInstalled("unknown"));
+  EXPECT_EQ(registry.getMissingTools({}), std::vector<std::string>{});
+  EXPECT_EQ(registry.getMissingTools({"cmake", "unknown"}), std::vector<std::string>{"unknown"});
+  EXPECT_EQ(registry.getMissingTools({"make", "cmake", "npm", "make"}),
+            (std::vector<std::string>{"make", "npm", "make"}));
+}
+
+TEST(ToolRegistry, VersionIsTheFirstLineOfEitherStream) {
+  const std::string longLine(300, 'v');
+  struct Case {
+    const char* script;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"echo 'cmake version 3.25.1'; echo; echo 'CMake suite maintained'", "cmake version 3.25.1"},
+      {"printf '%s\\n' \"$(printf '%300s' '' | tr ' ' v)\"; echo second", longLine},
+      {"printf 'no line feed'", "no line feed"},
+      {"true", ""},
+      {"echo; echo second", ""},
+      {"echo 'only on stderr' >&2", "only on stderr"},
+      {"echo 'failing but talking'; exit 3", "failing but talking"},
+      {"printf 'nul\\000inside\\nrest'", std::string("nul\0inside", 10)},
+      {"read line; echo \"read:$line.\"", "read:."},  // standard input is empty, not the terminal
+  };
+  const FakeTools tools;
+  const ScopedEnv path("PATH", tools.searchPath());
+  const ToolRegistry registry;
+  for (const Case& c : cases) {
+    tools.add("cmake", c.script);
+    EXPECT_EQ(registry.getVersion("cmake"), c.expected) << c.script;
+  }
+}
+
+TEST(ToolRegistry, VersionOfUnregisteredOrMissingTools) {
+  const FakeTools tools;
+  const TempDir scratch;
+  const fs::path ran = scratch / "ran";
+  tools.add("unknown", "touch '" + ran.string() + "'");
+  tools.add("CMake", "touch '" + ran.string() + "'");
+  const ScopedEnv path("PATH", tools.searchPath());
+  const ToolRegistry registry;
+  EXPECT_EQ(registry.getVersion("unknown"), "unknown");
+  EXPECT_EQ(registry.getVersion("CMake"), "unknown");
+  EXPECT_FALSE(fs::exists(ran));
+  // A registered tool that is absent: the shell's complaint is its first line.
+  EXPECT_NE(registry.getVersion("dotnet").find("not found"), std::string::npos);
+}
+
+TEST(ToolRegistry, HangingVersionCommandIsKilledWithEverythingItStarted) {
+  const FakeTools tools;
+  const TempDir scratch;
+  const fs::path pids = scratch / "pids";
+  tools.add("mvn", "sleep 300 & echo $! > '" + pids.string() + "'; echo started; sleep 300");
+  const ScopedEnv path("PATH", tools.searchPath());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ToolRegistry().getVersion("mvn"), "unknown");
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::seconds(15));
+  EXPECT_GE(took, std::chrono::seconds(9));
+  const std::string background = test::readFile(pids);
+  const std::string stat = test::readFile("/proc/" + background.substr(0, background.find('\n')) + "/stat");
+  // Gone, or a zombie waiting for its new parent to reap it.
+  EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
+}
+
+}  // namespace
+}  // namespace quarn
