@@ -1,0 +1,161 @@
+// quarn on the bundled examples with the real build tools of this machine. A tool that is not
+// installed skips its cases with a message.
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/environment.hpp"
+#include "support/test_support.hpp"
+
+namespace quarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunOptions;
+using test::runQuarn;
+using test::TempDir;
+
+// This process's PATH, with the per-user Cargo folder added where rustup puts cargo.
+std::string realSearchPath() {
+  const char* path = std::getenv("PATH");
+  const char* home = std::getenv("HOME");
+  std::string result = path != nullptr ? path : "/usr/bin:/bin";
+  if (home != nullptr) result += ":" + std::string(home) + "/.cargo/bin";
+  return result;
+}
+
+bool toolAvailable(const std::string& tool) {
+  std::vector<std::string> dirs;
+  std::string path = realSearchPath();
+  for (size_t start = 0;;) {
+    const size_t colon = path.find(':', start);
+    dirs.push_back(path.substr(start, colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  return platform::isExecutableIn(tool, dirs);
+}
+
+// Real tools keep the user's HOME (their caches and toolchains live there); quarn's own data
+// folder goes to the temporary folder.
+RunOptions realToolOptions(const TempDir& dir) {
+  RunOptions options;
+  options.cwd = dir.path();
+  const char* home = std::getenv("HOME");
+  options.env = {{"PATH", realSearchPath()},
+                 {"HOME", home != nullptr ? std::optional<std::string>(home) : std::nullopt},
+                 {"XDG_DATA_HOME", (dir / "data").string()}};
+  return options;
+}
+
+// Copies an example into `dir`, leaving out anything an earlier build left in the source tree.
+void copyExample(const std::string& kind, const TempDir& dir) {
+  const fs::path source = fs::path(QUARN_SOURCE_DIR) / "examples" / kind;
+  fs::copy(source, dir / kind, fs::copy_options::recursive);
+  for (const char* artefact : {"build", "target", "dist", "hello", "Cargo.lock"}) {
+    fs::remove_all(dir / kind / artefact);
+  }
+}
+
+struct Example {
+  std::string kind;      // folder under examples/, also the tool's name but for maven
+  std::string tool;
+  std::string artefact;  // what a build leaves, relative to the project
+  std::string breakFile; // a file that a syntax error is written into
+  std::string broken;
+};
+
+const Example kBuildable[] = {
+    {"cmake", "cmake", "build/hello", "main.cpp", "int main( {\n"},
+    {"make", "make", "hello", "hello.c", "int main( {\n"},
+    {"cargo", "cargo", "target/release/hello", "src/main.rs", "fn main( {\n"},
+    {"npm", "npm", "dist/index.js", "build.js", "const = ;\n"},
+};
+
+void PrintTo(const Example& example, std::ostream* out) { *out << example.kind; }
+
+class RealBuild : public ::testing::TestWithParam<Example> {};
+
+TEST_P(RealBuild, BuildsTheExampleAndLeavesItsArtefact) {
+  const Example& example = GetParam();
+  if (!toolAvailable(example.tool)) GTEST_SKIP() << example.tool << " is not installed here";
+  const TempDir dir;
+  copyExample(example.kind, dir);
+  const test::RunResult result = runQuarn({"build", example.kind}, realToolOptions(dir));
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_NE(result.out.find("[info] ✓ Build successful ("), std::string::npos) << result.out;
+  EXPECT_TRUE(fs::exists(dir / example.kind / example.artefact)) << example.artefact;
+  EXPECT_FALSE(fs::exists(dir / example.artefact)) << "built outside the project";
+}
+
+TEST_P(RealBuild, ASyntaxErrorIsAFailedBuild) {
+  const Example& example = GetParam();
+  if (!toolAvailable(example.tool)) GTEST_SKIP() << example.tool << " is not installed here";
+  const TempDir dir;
+  copyExample(example.kind, dir);
+  dir.write(example.kind + "/" + example.breakFile, example.broken);
+  const test::RunResult result = runQuarn({"build", example.kind}, realToolOptions(dir));
+  EXPECT_EQ(result.status, 1) << result.out << result.err;
+  EXPECT_NE(result.out.find("[error] ✗ Build failed ("), std::string::npos) << result.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, RealBuild, ::testing::ValuesIn(kBuildable),
+                         [](const auto& info) { return info.param.kind; });
+
+TEST(RealTools, RebuildRemovesTheCMakeBuildFolderAndBuildsAgain) {
+  if (!toolAvailable("cmake")) GTEST_SKIP() << "cmake is not installed here";
+  const TempDir dir;
+  copyExample("cmake", dir);
+  const RunOptions options = realToolOptions(dir);
+  ASSERT_EQ(runQuarn({"build", "cmake"}, options).status, 0);
+  const fs::path stale = dir.write("cmake/build/stale-file");
+  const test::RunResult result = runQuarn({"rebuild", "cmake"}, options);
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(dir / "cmake/build/hello"));
+  EXPECT_NE(result.out.find("[info] Cleaning build directory...\n[info] Detected: C++ (CMake)\n"),
+            std::string::npos);
+}
+
+TEST(RealTools, ValidateShowsEachToolsFirstVersionLine) {
+  const std::pair<const char*, const char*> kinds[] = {
+      {"cmake", "cmake"}, {"make", "make"}, {"cargo", "cargo"}, {"npm", "npm"},
+      {"maven", "mvn"},   {"pip", "pip"},   {"dotnet", "dotnet"}};
+  const TempDir dir;
+  const RunOptions options = realToolOptions(dir);
+  for (const auto& [kind, tool] : kinds) {
+    if (!toolAvailable(tool)) continue;
+    copyExample(kind, dir);
+    const test::RunResult version = test::runProgram({"/bin/sh", "-c", std::string(tool) + " --version 2>&1"}, options);
+    const std::string firstLine = version.out.substr(0, version.out.find('\n'));
+    const test::RunResult result = runQuarn({"validate", kind}, options);
+    EXPECT_EQ(result.status, 0) << tool;
+    EXPECT_NE(result.out.find("[info] ✓ Build tool '" + std::string(tool) + "' is installed\n[info] Version: " +
+                              firstLine + "\n\n"),
+              std::string::npos)
+        << result.out;
+  }
+}
+
+TEST(RealTools, DetectAndInfoOnAllSevenExamples) {
+  test::FakeTools tools;
+  for (const char* tool : {"cmake", "make", "cargo", "npm", "pip", "mvn", "dotnet"}) tools.add(tool, "true");
+  RunOptions options;
+  options.cwd = QUARN_SOURCE_DIR;
+  options.env = {{"PATH", tools.dir().string()}};
+  for (const char* kind : {"cmake", "make", "cargo", "npm", "pip", "maven", "dotnet"}) {
+    const std::string path = std::string("examples/") + kind;
+    const test::RunResult detect = runQuarn({"detect", path}, options);
+    EXPECT_EQ(detect.status, 0);
+    EXPECT_TRUE(test::matchesGolden(std::string("detect-") + kind, detect.out));
+    const test::RunResult info = runQuarn({"info", path}, options);
+    EXPECT_EQ(info.status, 0);
+    EXPECT_TRUE(test::matchesGolden(std::string("info-example-") + kind, info.out));
+  }
+}
+
+}  // namespace
+}  // namespace quarn
