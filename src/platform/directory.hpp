@@ -11,6 +11,7 @@ namespace quarn::platform {
 // The names are raw bytes and valid only during the call. Throws std::filesystem::filesystem_error
 // with "directory_iterator::directory_iterator" when the listing cannot be opened and
 // "directory_iterator::operator++" when reading the next entry fails.
-bool anyEntryName(const std::string& directory, const std::function<bool(std::string_view)>& onName);
+bool anyEntryName(const std::string& directory,
+                  const std::function<bool(std::string_view)>& onName);
 
 }  // namespace quarn::platform

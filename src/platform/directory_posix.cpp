@@ -9,7 +9,8 @@
 
 namespace quarn::platform {
 
-bool anyEntryName(const std::string& directory, const std::function<bool(std::string_view)>& onName) {
+bool anyEntryName(const std::string& directory,
+                  const std::function<bool(std::string_view)>& onName) {
   namespace fs = std::filesystem;
   // An empty text names the current directory, as it does for the existence tests.
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.empty() ? "." : directory.c_str()),

@@ -53,6 +53,8 @@ bool isExecutableIn(const std::string& name, const std::vector<std::string>& dir
   return false;
 }
 
-bool isOnSearchPath(const std::string& name) { return isExecutableIn(name, searchPathDirectories()); }
+bool isOnSearchPath(const std::string& name) {
+  return isExecutableIn(name, searchPathDirectories());
+}
 
 }  // namespace quarn::platform

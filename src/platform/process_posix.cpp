@@ -90,8 +90,8 @@ class SpawnSetup {
     sigemptyset(&empty);
     ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
     ::posix_spawnattr_setsigmask(&attributes_, &empty);
-    ::posix_spawnattr_setflags(&attributes_,
-                               static_cast<short>(flags_ | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
+    ::posix_spawnattr_setflags(
+        &attributes_, static_cast<short>(flags_ | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
     std::vector<char> shell(kShell, kShell + 8);
     std::vector<char> dashC{'-', 'c', '\0'};
     std::vector<char> text(command.begin(), command.end());
@@ -179,7 +179,7 @@ int runShellCommand(const std::string& command, const std::string& workingDirect
 }
 
 CapturedOutput captureShellOutput(const std::string& command, std::chrono::milliseconds timeout,
-                                  std::size_t readSize) {
+                                  std::size_t readSize, const EnoughOutput& enough) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + timeout;
   CapturedOutput result;
@@ -195,10 +195,12 @@ CapturedOutput captureShellOutput(const std::string& command, std::chrono::milli
   pipe.write.reset();
 
   auto remainingMs = [&]() {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
   };
   bool timedOut = false;
+  bool stopped = false;
   std::vector<char> buffer(readSize > 0 ? readSize : 1);
   for (;;) {
     pollfd readable{pipe.read.get(), POLLIN, 0};
@@ -212,8 +214,19 @@ CapturedOutput captureShellOutput(const std::string& command, std::chrono::milli
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) break;
     result.output.append(buffer.data(), static_cast<std::size_t>(count));
+    if (enough && enough(result.output)) {
+      stopped = true;
+      break;
+    }
   }
   pipe.read.reset();
+  if (stopped) {
+    // The caller has what it needs; whatever the command would still print is of no use.
+    ::killpg(pid, SIGKILL);
+    waitForExit(pid);
+    result.completed = true;
+    return result;
+  }
 
   // The output has ended; the command may still be running with its output closed.
   int status = 0;

@@ -87,23 +87,17 @@ MarkerSet markersInListing(const std::string& path) {
 BuildConfig ProjectDetector::getConfigForType(ProjectType type) const {
   switch (type) {
     case ProjectType::CMake:
-      return {type, "cmake",
-              "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build --config Release",
-              "C++"};
-    case ProjectType::DotNet:
-      return {type, "dotnet", "dotnet build -c Release", "C#"};
-    case ProjectType::Cargo:
-      return {type, "cargo", "cargo build --release", "Rust"};
-    case ProjectType::Make:
-      return {type, "make", "make", "C"};
-    case ProjectType::Npm:
-      return {type, "npm", "npm run build", "JavaScript"};
-    case ProjectType::Pip:
-      return {type, "pip", "pip install -e .", "Python"};
-    case ProjectType::Maven:
-      return {type, "mvn", "mvn clean package", "Java"};
-    case ProjectType::Unknown:
-      break;
+      return {
+          type, "cmake",
+          "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build --config Release",
+          "C++"};
+    case ProjectType::DotNet: return {type, "dotnet", "dotnet build -c Release", "C#"};
+    case ProjectType::Cargo: return {type, "cargo", "cargo build --release", "Rust"};
+    case ProjectType::Make: return {type, "make", "make", "C"};
+    case ProjectType::Npm: return {type, "npm", "npm run build", "JavaScript"};
+    case ProjectType::Pip: return {type, "pip", "pip install -e .", "Python"};
+    case ProjectType::Maven: return {type, "mvn", "mvn clean package", "Java"};
+    case ProjectType::Unknown: break;
   }
   return {ProjectType::Unknown, "unknown", "", "unknown"};
 }

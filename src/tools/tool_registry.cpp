@@ -1,5 +1,7 @@
 #include "tools/tool_registry.hpp"
 
+#include <algorithm>
+
 #include "platform/environment.hpp"
 #include "platform/process.hpp"
 
@@ -9,6 +11,9 @@ namespace {
 
 // Version output is read in pieces of this size and joined before the first line is cut out.
 constexpr size_t kVersionReadSize = 127;
+// Reading stops at the first line feed, or once this much has come without one, so that a tool
+// that floods its output cannot exhaust memory.
+constexpr size_t kVersionOutputLimit = size_t{64} * 1024;
 
 ToolInfo makeTool(const char* name, const char* windows, const char* macos, const char* linux) {
   return ToolInfo{name,
@@ -27,8 +32,10 @@ ToolRegistry::ToolRegistry() {
                     "curl --proto '=https' --tlsv1.2 -sSf https://sh.rustup.rs | sh"),
            makeTool("make", "choco install make", "brew install make",
                     "sudo apt install build-essential"),
-           makeTool("npm", "choco install nodejs", "brew install node", "sudo apt install nodejs npm"),
-           makeTool("pip", "choco install python", "brew install python", "sudo apt install python3-pip"),
+           makeTool("npm", "choco install nodejs", "brew install node",
+                    "sudo apt install nodejs npm"),
+           makeTool("pip", "choco install python", "brew install python",
+                    "sudo apt install python3-pip"),
            makeTool("mvn", "choco install maven", "brew install maven", "sudo apt install maven"),
        }) {
     tools_.emplace(tool.name, tool);
@@ -57,15 +64,19 @@ bool ToolRegistry::isInstalled(const std::string& tool) const {
 std::string ToolRegistry::getVersion(const std::string& tool) const {
   const ToolInfo* info = find(tool);
   if (info == nullptr) return "unknown";
-  platform::CapturedOutput captured =
-      platform::captureShellOutput(info->versionCommand + " 2>&1", kVersionTimeout, kVersionReadSize);
+  platform::CapturedOutput captured = platform::captureShellOutput(
+      info->versionCommand + " 2>&1", kVersionTimeout, kVersionReadSize,
+      [](const std::string& output) {
+        return output.size() >= kVersionOutputLimit || output.find('\n') != std::string::npos;
+      });
   if (!captured.completed) return "unknown";
   const size_t lineFeed = captured.output.find('\n');
-  if (lineFeed != std::string::npos) captured.output.resize(lineFeed);
+  captured.output.resize(std::min({lineFeed, captured.output.size(), kVersionOutputLimit}));
   return std::move(captured.output);
 }
 
-std::vector<std::string> ToolRegistry::getMissingTools(const std::vector<std::string>& tools) const {
+std::vector<std::string> ToolRegistry::getMissingTools(
+    const std::vector<std::string>& tools) const {
   std::vector<std::string> missing;
   for (const std::string& tool : tools) {
     if (!isInstalled(tool)) missing.push_back(tool);

@@ -34,8 +34,9 @@ class ToolRegistry {
   bool isInstalled(const std::string& tool) const;
 
   // Returns the first line of what the tool's version command prints on either stream (possibly
-  // empty), or "unknown" for an unregistered tool, a command that cannot start or one that is
-  // still running after kVersionTimeout.
+  // empty; at most 64 KiB of a line that does not end), or "unknown" for an unregistered tool, a
+  // command that cannot start or one that prints no line feed and is still running after
+  // kVersionTimeout. The command is ended once its first line is in.
   std::string getVersion(const std::string& tool) const;
 
   // Returns the names in `tools` that isInstalled rejects, in their order, repeats included.

@@ -14,7 +14,9 @@ using test::RunOptions;
 using test::runQuarn;
 using test::TempDir;
 
-std::string usage() { return test::readFile(fs::path(QUARN_GOLDEN_DIR) / "help.out").substr(test::banner().size()); }
+std::string usage() {
+  return test::readFile(fs::path(QUARN_GOLDEN_DIR) / "help.out").substr(test::banner().size());
+}
 
 TEST(Cli, HelpInEveryFormPrintsBannerAndUsage) {
   const std::vector<std::vector<std::string>> forms = {
@@ -29,11 +31,12 @@ TEST(Cli, HelpInEveryFormPrintsBannerAndUsage) {
 
 TEST(Cli, UnknownWordsAreReportedWithUsageAndStatusTwo) {
   EXPECT_TRUE(test::matchesGolden("unknown-clean", runQuarn({"clean"}).out));
-  for (const std::string word :
-       {"clean", "Build", "HELP", "-H", "--Help", " build", "build ", "", "{}", "{0} %s", "détecter"}) {
+  for (const std::string word : {"clean", "Build", "HELP", "-H", "--Help", " build", "build ", "",
+                                 "{}", "{0} %s", "détecter"}) {
     const test::RunResult result = runQuarn({word, "."});
     EXPECT_EQ(result.status, 2) << word;
-    EXPECT_EQ(result.out, test::banner() + "[error] Unknown command: " + word + "\n" + usage()) << word;
+    EXPECT_EQ(result.out, test::banner() + "[error] Unknown command: " + word + "\n" + usage())
+        << word;
   }
 }
 
@@ -60,7 +63,8 @@ TEST(Cli, CreatesTheDataDirectoryOnEveryRun) {
       {{{"APPDATA", root + "/appdata/deeper"}}, root + "/appdata/deeper/Quarn"},
       {{{"APPDATA", ""}}, root + "/Quarn"},
       {{{"XDG_DATA_HOME", root + "/xdg"}}, root + "/xdg/Quarn"},
-      {{{"XDG_DATA_HOME", "relative"}, {"HOME", root + "/home"}}, root + "/home/.local/share/Quarn"},
+      {{{"XDG_DATA_HOME", "relative"}, {"HOME", root + "/home"}},
+       root + "/home/.local/share/Quarn"},
       {{{"HOME", root + "/home2"}}, root + "/home2/.local/share/Quarn"},
       {{{"HOME", ""}}, root + "/.quarn"},
       {{{"HOME", std::nullopt}}, root + "/.quarn"},
@@ -98,8 +102,10 @@ TEST(Cli, ColoursOnlyOnATerminalAndNeverWithNoColor) {
     std::optional<std::string> noColor;
     bool coloured;
   };
-  const Case cases[] = {
-      {true, std::nullopt, true}, {true, "", true}, {true, "1", false}, {false, std::nullopt, false}};
+  const Case cases[] = {{true, std::nullopt, true},
+                        {true, "", true},
+                        {true, "1", false},
+                        {false, std::nullopt, false}};
   for (const Case& c : cases) {
     RunOptions options;
     options.cwd = dir.path();

@@ -27,13 +27,15 @@ struct Workspace {
     options.cwd = dir.path();
     options.env = {{"PATH", tools.dir().string()}};
   }
-  test::RunResult quarn(const std::vector<std::string>& args) const { return runQuarn(args, options); }
+  test::RunResult quarn(const std::vector<std::string>& args) const {
+    return runQuarn(args, options);
+  }
 };
 
 struct Scenario {
   std::string golden;
   std::vector<std::string> args;
-  std::string marker;                         // created in "app"; empty: none
+  std::string marker;                        // created in "app"; empty: none
   std::map<std::string, std::string> tools;  // fake tools on PATH
   int status;
 };
@@ -56,13 +58,20 @@ TEST(Commands, ScenariosMatchTheirGoldenOutputAndStatus) {
       {"info-missing", {"info", "app"}, "pom.xml", {}, 0},
       {"info-unknown", {"info", "app"}, "", {}, 1},
       {"info-relative-path", {"info", "app/../app"}, "Cargo.toml", {{"cargo", "true"}}, 0},
-      {"validate-installed", {"validate", "app"}, "CMakeLists.txt",
-       {{"cmake", "echo 'cmake version 3.25.1'; echo; echo 'CMake suite'"}}, 0},
+      {"validate-installed",
+       {"validate", "app"},
+       "CMakeLists.txt",
+       {{"cmake", "echo 'cmake version 3.25.1'; echo; echo 'CMake suite'"}},
+       0},
       {"validate-empty-version", {"validate", "app"}, "Makefile", {{"make", "true"}}, 0},
       {"validate-missing", {"validate", "app"}, "Cargo.toml", {}, 1},
       {"validate-unknown", {"validate", "app"}, "", {}, 1},
       {"build-success", {"build", "app"}, "Makefile", {{"make", kMakeOk}}, 0},
-      {"build-failure", {"build", "app"}, "Makefile", {{"make", "echo 'make: *** [all] Error 2'; exit 2"}}, 1},
+      {"build-failure",
+       {"build", "app"},
+       "Makefile",
+       {{"make", "echo 'make: *** [all] Error 2'; exit 2"}},
+       1},
       {"build-killed", {"build", "app"}, "Makefile", {{"make", "kill -TERM $$"}}, 1},
       {"build-interrupted", {"build", "app"}, "Makefile", {{"make", "kill -INT $$"}}, 130},
       {"build-missing-tool", {"build", "app"}, "package.json", {}, 1},
@@ -149,17 +158,21 @@ TEST(Commands, ElapsedTimeIsTruncatedToWholeSeconds) {
 TEST(Commands, TheBuildToolKeepsTheTerminalAndItsStreamsStayInOrder) {
   Workspace ws;
   ws.dir.write("app/Makefile");
-  ws.tools.add("make",
-               "if [ -t 1 ]; then echo 'stdout is a terminal'; else echo 'stdout is not a terminal'; fi\n"
-               "echo out-1; echo err-1 >&2; echo out-2; echo err-2 >&2");
+  ws.tools.add(
+      "make",
+      "if [ -t 1 ]; then echo 'stdout is a terminal'; else echo 'stdout is not a terminal'; fi\n"
+      "echo out-1; echo err-1 >&2; echo out-2; echo err-2 >&2");
   ws.tools.linkSystem({"script"});
   const std::string command = std::string(QUARN_BINARY) + " build app 2>&1";
-  const test::RunResult onTerminal = test::runProgram({"script", "-qefc", command, "/dev/null"}, ws.options);
+  const test::RunResult onTerminal =
+      test::runProgram({"script", "-qefc", command, "/dev/null"}, ws.options);
   EXPECT_EQ(onTerminal.status, 0);
-  EXPECT_NE(onTerminal.out.find("stdout is a terminal\r\nout-1\r\nerr-1\r\nout-2\r\nerr-2\r\n"), std::string::npos)
+  EXPECT_NE(onTerminal.out.find("stdout is a terminal\r\nout-1\r\nerr-1\r\nout-2\r\nerr-2\r\n"),
+            std::string::npos)
       << onTerminal.out;
   const test::RunResult piped = test::runProgram({"/bin/sh", "-c", command}, ws.options);
-  EXPECT_NE(piped.out.find("\n\nstdout is not a terminal\nout-1\nerr-1\nout-2\nerr-2\n\n[info] ✓"), std::string::npos)
+  EXPECT_NE(piped.out.find("\n\nstdout is not a terminal\nout-1\nerr-1\nout-2\nerr-2\n\n[info] ✓"),
+            std::string::npos)
       << piped.out;
 }
 

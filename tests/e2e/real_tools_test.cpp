@@ -61,10 +61,10 @@ void copyExample(const std::string& kind, const TempDir& dir) {
 }
 
 struct Example {
-  std::string kind;      // folder under examples/, also the tool's name but for maven
+  std::string kind;  // folder under examples/, also the tool's name but for maven
   std::string tool;
-  std::string artefact;  // what a build leaves, relative to the project
-  std::string breakFile; // a file that a syntax error is written into
+  std::string artefact;   // what a build leaves, relative to the project
+  std::string breakFile;  // a file that a syntax error is written into
   std::string broken;
 };
 
@@ -122,19 +122,20 @@ TEST(RealTools, RebuildRemovesTheCMakeBuildFolderAndBuildsAgain) {
 
 TEST(RealTools, ValidateShowsEachToolsFirstVersionLine) {
   const std::pair<const char*, const char*> kinds[] = {
-      {"cmake", "cmake"}, {"make", "make"}, {"cargo", "cargo"}, {"npm", "npm"},
+      {"cmake", "cmake"}, {"make", "make"}, {"cargo", "cargo"},  {"npm", "npm"},
       {"maven", "mvn"},   {"pip", "pip"},   {"dotnet", "dotnet"}};
   const TempDir dir;
   const RunOptions options = realToolOptions(dir);
   for (const auto& [kind, tool] : kinds) {
     if (!toolAvailable(tool)) continue;
     copyExample(kind, dir);
-    const test::RunResult version = test::runProgram({"/bin/sh", "-c", std::string(tool) + " --version 2>&1"}, options);
+    const test::RunResult version =
+        test::runProgram({"/bin/sh", "-c", std::string(tool) + " --version 2>&1"}, options);
     const std::string firstLine = version.out.substr(0, version.out.find('\n'));
     const test::RunResult result = runQuarn({"validate", kind}, options);
     EXPECT_EQ(result.status, 0) << tool;
-    EXPECT_NE(result.out.find("[info] ✓ Build tool '" + std::string(tool) + "' is installed\n[info] Version: " +
-                              firstLine + "\n\n"),
+    EXPECT_NE(result.out.find("[info] ✓ Build tool '" + std::string(tool) +
+                              "' is installed\n[info] Version: " + firstLine + "\n\n"),
               std::string::npos)
         << result.out;
   }
@@ -142,7 +143,8 @@ TEST(RealTools, ValidateShowsEachToolsFirstVersionLine) {
 
 TEST(RealTools, DetectAndInfoOnAllSevenExamples) {
   test::FakeTools tools;
-  for (const char* tool : {"cmake", "make", "cargo", "npm", "pip", "mvn", "dotnet"}) tools.add(tool, "true");
+  for (const char* tool : {"cmake", "make", "cargo", "npm", "pip", "mvn", "dotnet"})
+    tools.add(tool, "true");
   RunOptions options;
   options.cwd = QUARN_SOURCE_DIR;
   options.env = {{"PATH", tools.dir().string()}};

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -25,7 +26,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code error;
   // Tests take permissions away; give them back so that everything can be removed.
-  for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, error);
+  for (auto it = fs::recursive_directory_iterator(
+           path_, fs::directory_options::skip_permission_denied, error);
        !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     if (it->is_directory(error) && !it->is_symlink(error)) {
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
@@ -36,7 +38,7 @@ TempDir::~TempDir() {
 }
 
 fs::path TempDir::write(const std::string& name, const std::string& content) const {
-  const fs::path file = path_ / name;
+  fs::path file = path_ / name;
   fs::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << content;
   return file;
@@ -126,9 +128,11 @@ RunResult spawnAndCollect(const std::string& program, const std::vector<std::str
   TempDir home;
   const std::vector<std::string> envText = buildEnvironment(options, home.path().string());
   std::vector<char*> envp;
+  envp.reserve(envText.size() + 1);
   for (const std::string& entry : envText) envp.push_back(const_cast<char*>(entry.c_str()));
   envp.push_back(nullptr);
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
 
@@ -141,12 +145,21 @@ RunResult spawnAndCollect(const std::string& program, const std::vector<std::str
     ::dup2(in[0], 0);
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
+    if (options.stdoutFile == "-") {
+      ::close(1);
+    } else if (!options.stdoutFile.empty()) {
+      const int fd = ::open(options.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0) ::_exit(126);
+      ::dup2(fd, 1);
+    }
+    if (options.whileRunning) ::setpgid(0, 0);
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(126);
     ::signal(SIGPIPE, SIG_DFL);
     if (searchPath) {
       // Look the program up on the PATH the child is given, as a shell would.
       for (char* entry : envp) {
-        if (entry != nullptr && std::strncmp(entry, "PATH=", 5) == 0) ::setenv("PATH", entry + 5, 1);
+        if (entry != nullptr && std::strncmp(entry, "PATH=", 5) == 0)
+          ::setenv("PATH", entry + 5, 1);
       }
       ::execvpe(program.c_str(), args.data(), envp.data());
     } else {
@@ -158,7 +171,13 @@ RunResult spawnAndCollect(const std::string& program, const std::vector<std::str
   ::close(out[1]);
   ::close(err[1]);
   RunResult result;
+  std::thread beside;
+  if (options.whileRunning) {
+    ::setpgid(pid, pid);  // also here, so that the group exists before the callback signals it
+    beside = std::thread(options.whileRunning, static_cast<int>(pid));
+  }
   collect(out[0], err[0], in[1], options.stdinText, result);
+  if (beside.joinable()) beside.join();
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -207,7 +226,8 @@ std::string banner() {
          "             v1.0.0                     \n";
 }
 
-ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
+    : name_(std::move(name)) {
   if (const char* current = std::getenv(name_.c_str())) saved_ = current;
   if (value) {
     ::setenv(name_.c_str(), value->c_str(), 1);

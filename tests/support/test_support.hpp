@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -57,6 +58,10 @@ struct RunOptions {
   std::map<std::string, std::optional<std::string>> env;
   fs::path cwd;           // empty: this process's working directory
   std::string stdinText;  // fed to standard input
+  // Standard output goes to this file instead of being collected ("-" closes it).
+  std::string stdoutFile;
+  // The child leads a process group of its own, and this runs beside it once it has started.
+  std::function<void(int pid)> whileRunning;
 };
 
 // Runs the quarn binary with `args` and collects its output and exit status.

@@ -49,7 +49,9 @@ TEST(CommandRunner, ReturnsTheCommandsStatusInShellTerms) {
   // The command processor cannot start in a folder that does not exist.
   const TempDir dir;
   EXPECT_EQ(CommandRunner().run("true", {}, (dir / "missing").string()), -1);
-  EXPECT_EQ(CommandRunner().run("true", [](std::string_view) {}, (dir / "missing").string()), -1);
+  EXPECT_EQ(CommandRunner().run(
+                "true", [](std::string_view) {}, (dir / "missing").string()),
+            -1);
 }
 
 TEST(CommandRunner, RunsInTheGivenFolderAndLeavesOursAlone) {
@@ -82,7 +84,8 @@ TEST(CommandRunner, CallbackReceivesLineChunksAndEchoMatchesOutputByteForByte) {
   for (const Case& c : cases) {
     std::vector<std::string> chunks;
     CapturedCout cout;
-    CommandRunner().run(c.command, [&chunks](std::string_view chunk) { chunks.emplace_back(chunk); });
+    CommandRunner().run(c.command,
+                        [&chunks](std::string_view chunk) { chunks.emplace_back(chunk); });
     EXPECT_EQ(chunks, c.chunks) << c.command;
     std::string joined;
     for (const std::string& chunk : c.chunks) joined += chunk;
@@ -91,16 +94,17 @@ TEST(CommandRunner, CallbackReceivesLineChunksAndEchoMatchesOutputByteForByte) {
 }
 
 TEST(CommandRunner, ACallbackThatThrowsLeavesNoChildBehind) {
-  EXPECT_THROW(CommandRunner().run("yes", [](std::string_view) { throw std::runtime_error("stop"); }),
-               std::runtime_error);
+  EXPECT_THROW(
+      CommandRunner().run("yes", [](std::string_view) { throw std::runtime_error("stop"); }),
+      std::runtime_error);
 }
 
 TEST(BuildTimer, TruncatesToWholeSeconds) {
   using std::chrono::milliseconds;
   const auto start = std::chrono::steady_clock::now();
   const std::pair<milliseconds, std::int64_t> cases[] = {
-      {milliseconds(0), 0},     {milliseconds(999), 0},    {milliseconds(1000), 1},
-      {milliseconds(1700), 1},  {milliseconds(61900), 61}, {milliseconds(-1500), -1},
+      {milliseconds(0), 0},    {milliseconds(999), 0},    {milliseconds(1000), 1},
+      {milliseconds(1700), 1}, {milliseconds(61900), 61}, {milliseconds(-1500), -1},
   };
   for (const auto& [span, seconds] : cases) {
     EXPECT_EQ(elapsedWholeSeconds(start, start + span), seconds) << span.count();

@@ -27,8 +27,8 @@ TEST(ProjectDetector, ConfigurationAndDisplayNameOfEveryType) {
   };
   const Row rows[] = {
       {ProjectType::CMake, "cmake",
-       "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build --config Release", "C++",
-       "C++ (CMake)"},
+       "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build --config Release",
+       "C++", "C++ (CMake)"},
       {ProjectType::DotNet, "dotnet", "dotnet build -c Release", "C#", "C# (.NET)"},
       {ProjectType::Cargo, "cargo", "cargo build --release", "Rust", "Rust (Cargo)"},
       {ProjectType::Make, "make", "make", "C", "C (Make)"},
@@ -141,7 +141,7 @@ TEST(ProjectDetector, FailuresOtherThanNotFoundAreErrorsNamingThePath) {
 // listing of the folder compared name by name.
 ProjectType referenceDetect(const std::string& path) {
   const std::vector<std::pair<std::string, ProjectType>> markers = {
-      {".csproj", ProjectType::DotNet},      {".sln", ProjectType::DotNet},
+      {".csproj", ProjectType::DotNet},       {".sln", ProjectType::DotNet},
       {"CMakeLists.txt", ProjectType::CMake}, {"Cargo.toml", ProjectType::Cargo},
       {"Makefile", ProjectType::Make},        {"build.gradle", ProjectType::Maven},
       {"package.json", ProjectType::Npm},     {"pom.xml", ProjectType::Maven},
@@ -163,11 +163,20 @@ ProjectType referenceDetect(const std::string& path) {
 }
 
 TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
-  const std::vector<std::string> names = {
-      ".csproj", ".sln", "CMakeLists.txt", "Cargo.toml", "Makefile", "build.gradle", "package.json",
-      "pom.xml", "pyproject.toml", "setup.py", "App.csproj", "APP.CSPROJ", "App.CsProj", "Old.sln.bak",
-      "Old.SLN", "Tools.slnx", "App.Sln", "Makefile.am", "makefile", "cmakelists.txt", "Cargo.lock",
-      "package.json.bak", "pom.xml~", "setup.cfg", "README.md", "src", "x.csproj.user"};
+  const std::vector<std::string> names = {".csproj",        ".sln",
+                                          "CMakeLists.txt", "Cargo.toml",
+                                          "Makefile",       "build.gradle",
+                                          "package.json",   "pom.xml",
+                                          "pyproject.toml", "setup.py",
+                                          "App.csproj",     "APP.CSPROJ",
+                                          "App.CsProj",     "Old.sln.bak",
+                                          "Old.SLN",        "Tools.slnx",
+                                          "App.Sln",        "Makefile.am",
+                                          "makefile",       "cmakelists.txt",
+                                          "Cargo.lock",     "package.json.bak",
+                                          "pom.xml~",       "setup.cfg",
+                                          "README.md",      "src",
+                                          "x.csproj.user"};
   std::mt19937 random(20261208);
   const ProjectDetector detector;
   for (int round = 0; round < 400; ++round) {

@@ -21,20 +21,34 @@ using test::TempDir;
 TEST(ToolRegistry, HoldsTheSevenToolsWithVersionCommandAndThreeGuides) {
   using Guides = std::map<std::string, std::string>;
   const std::map<std::string, Guides> expected = {
-      {"cmake", {{"windows", "choco install cmake"}, {"macos", "brew install cmake"},
-                 {"linux", "sudo apt install cmake"}}},
-      {"dotnet", {{"windows", "choco install dotnet-sdk"}, {"macos", "brew install dotnet"},
-                  {"linux", "sudo apt install dotnet-sdk-8.0"}}},
-      {"cargo", {{"windows", "choco install rustup.install"}, {"macos", "brew install rust"},
-                 {"linux", "curl --proto '=https' --tlsv1.2 -sSf https://sh.rustup.rs | sh"}}},
-      {"make", {{"windows", "choco install make"}, {"macos", "brew install make"},
-                {"linux", "sudo apt install build-essential"}}},
-      {"npm", {{"windows", "choco install nodejs"}, {"macos", "brew install node"},
-               {"linux", "sudo apt install nodejs npm"}}},
-      {"pip", {{"windows", "choco install python"}, {"macos", "brew install python"},
-               {"linux", "sudo apt install python3-pip"}}},
-      {"mvn", {{"windows", "choco install maven"}, {"macos", "brew install maven"},
-               {"linux", "sudo apt install maven"}}},
+      {"cmake",
+       {{"windows", "choco install cmake"},
+        {"macos", "brew install cmake"},
+        {"linux", "sudo apt install cmake"}}},
+      {"dotnet",
+       {{"windows", "choco install dotnet-sdk"},
+        {"macos", "brew install dotnet"},
+        {"linux", "sudo apt install dotnet-sdk-8.0"}}},
+      {"cargo",
+       {{"windows", "choco install rustup.install"},
+        {"macos", "brew install rust"},
+        {"linux", "curl --proto '=https' --tlsv1.2 -sSf https://sh.rustup.rs | sh"}}},
+      {"make",
+       {{"windows", "choco install make"},
+        {"macos", "brew install make"},
+        {"linux", "sudo apt install build-essential"}}},
+      {"npm",
+       {{"windows", "choco install nodejs"},
+        {"macos", "brew install node"},
+        {"linux", "sudo apt install nodejs npm"}}},
+      {"pip",
+       {{"windows", "choco install python"},
+        {"macos", "brew install python"},
+        {"linux", "sudo apt install python3-pip"}}},
+      {"mvn",
+       {{"windows", "choco install maven"},
+        {"macos", "brew install maven"},
+        {"linux", "sudo apt install maven"}}},
   };
   const ToolRegistry registry;
   for (const auto& [name, guides] : expected) {
@@ -85,17 +99,10 @@ TEST(SearchPath, FindsOnlyExecutableRegularFiles) {
     bool found;
   };
   const Case cases[] = {
-      {"tool", {here}, true},
-      {"tool", {elsewhere, here}, true},
-      {"tool", {elsewhere}, false},
-      {"tool", {}, false},
-      {"linked", {here}, true},
-      {"plain", {here}, false},
-      {"folder", {here}, false},
-      {"broken", {here}, false},
-      {"folderlink", {here}, false},
-      {"", {here}, false},
-      {"tool", {here + "/"}, true},
+      {"tool", {here}, true},    {"tool", {elsewhere, here}, true}, {"tool", {elsewhere}, false},
+      {"tool", {}, false},       {"linked", {here}, true},          {"plain", {here}, false},
+      {"folder", {here}, false}, {"broken", {here}, false},         {"folderlink", {here}, false},
+      {"", {here}, false},       {"tool", {here + "/"}, true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(platform::isExecutableIn(c.name, c.dirs), c.found) << c.name;
@@ -165,11 +172,21 @@ TEST(ToolRegistry, VersionOfUnregisteredOrMissingTools) {
   EXPECT_NE(registry.getVersion("dotnet").find("not found"), std::string::npos);
 }
 
+TEST(ToolRegistry, VersionCommandIsEndedOnceItsFirstLineIsIn) {
+  const FakeTools tools;
+  tools.add("mvn", "echo 'Apache Maven 3.8.7'; sleep 300");
+  const ScopedEnv path("PATH", tools.searchPath());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ToolRegistry().getVersion("mvn"), "Apache Maven 3.8.7");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
 TEST(ToolRegistry, HangingVersionCommandIsKilledWithEverythingItStarted) {
   const FakeTools tools;
   const TempDir scratch;
   const fs::path pids = scratch / "pids";
-  tools.add("mvn", "sleep 300 & echo $! > '" + pids.string() + "'; echo started; sleep 300");
+  tools.add("mvn",
+            "sleep 300 & echo $! > '" + pids.string() + "'; printf 'no line feed yet'; sleep 300");
   const ScopedEnv path("PATH", tools.searchPath());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(ToolRegistry().getVersion("mvn"), "unknown");
@@ -177,7 +194,8 @@ TEST(ToolRegistry, HangingVersionCommandIsKilledWithEverythingItStarted) {
   EXPECT_LT(took, std::chrono::seconds(15));
   EXPECT_GE(took, std::chrono::seconds(9));
   const std::string background = test::readFile(pids);
-  const std::string stat = test::readFile("/proc/" + background.substr(0, background.find('\n')) + "/stat");
+  const std::string stat =
+      test::readFile("/proc/" + background.substr(0, background.find('\n')) + "/stat");
   // Gone, or a zombie waiting for its new parent to reap it.
   EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
 }
