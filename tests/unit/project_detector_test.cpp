@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "project/project_detector.hpp"
+#include "support/reference_detector.hpp"
 #include "support/test_support.hpp"
 
 namespace quarn {
@@ -137,31 +138,6 @@ TEST(ProjectDetector, FailuresOtherThanNotFoundAreErrorsNamingThePath) {
   }
 }
 
-// The rule as first described: for each marker in order, the existence test, then a fresh
-// listing of the folder compared name by name.
-ProjectType referenceDetect(const std::string& path) {
-  const std::vector<std::pair<std::string, ProjectType>> markers = {
-      {".csproj", ProjectType::DotNet},       {".sln", ProjectType::DotNet},
-      {"CMakeLists.txt", ProjectType::CMake}, {"Cargo.toml", ProjectType::Cargo},
-      {"Makefile", ProjectType::Make},        {"build.gradle", ProjectType::Maven},
-      {"package.json", ProjectType::Npm},     {"pom.xml", ProjectType::Maven},
-      {"pyproject.toml", ProjectType::Pip},   {"setup.py", ProjectType::Pip}};
-  for (const auto& [marker, type] : markers) {
-    if (fs::exists(fs::path(path) / marker)) return type;
-    if (!fs::is_directory(path)) continue;
-    for (const auto& entry : fs::directory_iterator(path)) {
-      const std::string name = entry.path().filename().string();
-      if (name == marker) return type;
-      const bool upper = name.find(marker == ".sln" ? ".SLN" : ".CSPROJ") != std::string::npos;
-      if ((marker == ".sln" || marker == ".csproj") &&
-          (name.find(marker) != std::string::npos || upper)) {
-        return type;
-      }
-    }
-  }
-  return ProjectType::Unknown;
-}
-
 TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
   const std::vector<std::string> names = {".csproj",        ".sln",
                                           "CMakeLists.txt", "Cargo.toml",
@@ -190,7 +166,7 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
       makeEntry(dir, spec.back() == '.' ? name : spec);
       listing += spec + " ";
     }
-    ASSERT_EQ(detector.detect(dir.path().string()), referenceDetect(dir.path().string()))
+    ASSERT_EQ(detector.detect(dir.path().string()), test::referenceDetect(dir.path().string()))
         << "entries: " << listing;
   }
 }
