@@ -1,0 +1,104 @@
+// The installed layout, the man page, the shell completion and the Debian package.
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.hpp"
+
+namespace quarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunOptions;
+using test::runProgram;
+using test::TempDir;
+
+const char* const kInstalledFiles[] = {
+    "usr/bin/quarn",
+    "usr/share/man/man1/quarn.1",
+    "usr/share/bash-completion/completions/quarn",
+    "usr/share/zsh/vendor-completions/_quarn",
+};
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(Install, IntoADestdirHoldsTheProgramManPageAndCompletions) {
+  const TempDir root;
+  RunOptions options;
+  options.env = {{"DESTDIR", root.path().string()}};
+  const test::RunResult install =
+      runProgram({"cmake", "--install", QUARN_BUILD_DIR, "--prefix", "/usr"}, options);
+  ASSERT_EQ(install.status, 0) << install.out << install.err;
+  for (const char* file : kInstalledFiles) EXPECT_TRUE(fs::is_regular_file(root / file)) << file;
+  const test::RunResult help = runProgram({(root / "usr/bin/quarn").string(), "help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind(test::banner(), 0), 0u);
+}
+
+TEST(Install, ManPageRendersWithoutWarnings) {
+  const std::string page = std::string(QUARN_SOURCE_DIR) + "/doc/quarn.1";
+  const test::RunResult lint = runProgram({"mandoc", "-T", "lint", "-W", "warning", page});
+  EXPECT_EQ(lint.status, 0) << lint.out << lint.err;
+  EXPECT_EQ(lint.out + lint.err, "");
+  const test::RunResult groff = runProgram({"groff", "-ww", "-mandoc", "-Tutf8", "-P-cbu", page});
+  EXPECT_EQ(groff.status, 0);
+  EXPECT_EQ(groff.err, "");
+  for (const char* section : {"SYNOPSIS", "ENVIRONMENT", "EXIT STATUS", "FILES", "EXAMPLES"}) {
+    EXPECT_TRUE(contains(groff.out, section)) << section;
+  }
+}
+
+TEST(Install, BashCompletesCommandWordsThenFolders) {
+  const TempDir dir;
+  fs::create_directories(dir / "examples/cmake");
+  fs::create_directory(dir / "extra");
+  dir.write("exe-file");
+  struct Case {
+    std::string words;
+    int index;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"quarn de", 1, "detect"},
+      {"quarn re", 1, "rebuild"},
+      {"quarn ''", 1, "build detect help info rebuild validate"},
+      {"quarn x", 1, ""},
+      {"quarn build ex", 2, "examples extra"},
+      {"quarn detect examples/", 2, "examples/cmake"},
+      {"quarn help ex", 2, ""},
+  };
+  const std::string script = std::string(QUARN_SOURCE_DIR) + "/completions/quarn.bash";
+  RunOptions options;
+  options.cwd = dir.path();
+  for (const Case& c : cases) {
+    const std::string command = "source '" + script + "'; complete -p quarn; COMP_WORDS=(" +
+                                c.words + "); COMP_CWORD=" + std::to_string(c.index) +
+                                "; _quarn; echo $(printf '%s\\n' \"${COMPREPLY[@]}\" | sort)";
+    const test::RunResult result = runProgram({"bash", "-c", command}, options);
+    EXPECT_EQ(result.out, "complete -F _quarn quarn\n" + c.expected + "\n") << c.words;
+  }
+}
+
+TEST(Install, DebianPackageHasItsFieldsAndFiles) {
+  const TempDir out;
+  const test::RunResult pack = runProgram({"cpack", "-G", "DEB", "-B", out.path().string(),
+                                           "--config", QUARN_BUILD_DIR "/CPackConfig.cmake"});
+  ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
+  const fs::path deb = out / "quarn_1.0.0_amd64.deb";
+  ASSERT_TRUE(fs::exists(deb)) << pack.out;
+  const test::RunResult info = runProgram({"dpkg-deb", "--info", deb.string()});
+  for (const char* field : {"Package: quarn\n", "Version: 1.0.0\n", "Section: devel\n",
+                            "Depends: libc6", "Description: one command that builds"}) {
+    EXPECT_TRUE(contains(info.out, field)) << field << "\n" << info.out;
+  }
+  const test::RunResult contents = runProgram({"dpkg-deb", "--contents", deb.string()});
+  for (const char* file : kInstalledFiles) {
+    EXPECT_TRUE(contains(contents.out, std::string("./") + file + "\n")) << file;
+  }
+}
+
+}  // namespace
+}  // namespace quarn
