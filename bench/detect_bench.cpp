@@ -18,7 +18,8 @@ double medianMilliseconds(int runs, Detect detect) {
     const auto start = std::chrono::steady_clock::now();
     detect();
     times.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
   }
   std::sort(times.begin(), times.end());
   return times[times.size() / 2];

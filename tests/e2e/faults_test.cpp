@@ -34,8 +34,8 @@ test::RunResult runUnprivileged(const std::vector<std::string>& args, const RunO
                                 bool& skipped) {
   skipped = false;
   if (::geteuid() != 0) return runQuarn(args, options);
-  std::vector<std::string> argv{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                QUARN_BINARY, "help"};
+  std::vector<std::string> argv{"setpriv",        "--reuid=65534", "--regid=65534",
+                                "--clear-groups", QUARN_BINARY,    "help"};
   test::RunResult probe = test::runProgram(argv, options);
   if (probe.status != 0) {
     skipped = true;
@@ -288,7 +288,8 @@ TEST(Faults, VersionCommandsThatFloodTheirOutput) {
   tools.add("cmake", "tr '\\000' v < /dev/zero");
   const test::RunResult noLineFeed = runQuarn({"validate", "app"}, options);
   EXPECT_EQ(noLineFeed.status, 0);
-  EXPECT_TRUE(contains(noLineFeed.out, "[info] Version: " + std::string(size_t{64} * 1024, 'v') + "\n\n"));
+  EXPECT_TRUE(
+      contains(noLineFeed.out, "[info] Version: " + std::string(size_t{64} * 1024, 'v') + "\n\n"));
 }
 
 TEST(Faults, SearchPathUnsetEmptyRelativeOrMissing) {

@@ -84,8 +84,9 @@ TEST(Install, BashCompletesCommandWordsThenFolders) {
 
 TEST(Install, DebianPackageHasItsFieldsAndFiles) {
   const TempDir out;
-  const test::RunResult pack = runProgram({"cpack", "-G", "DEB", "-B", out.path().string(),
-                                           "--config", QUARN_BUILD_DIR "/CPackConfig.cmake"});
+  const test::RunResult pack =
+      runProgram({"cpack", "-G", "DEB", "-B", out.path().string(), "--config",
+                  std::string(QUARN_BUILD_DIR) + "/CPackConfig.cmake"});
   ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
   const fs::path deb = out / "quarn_1.0.0_amd64.deb";
   ASSERT_TRUE(fs::exists(deb)) << pack.out;
