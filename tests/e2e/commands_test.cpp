@@ -15,22 +15,7 @@ using test::FakeTools;
 using test::RunOptions;
 using test::runQuarn;
 using test::TempDir;
-
-// A folder to run quarn in, with a project "app" and a PATH of fake tools only.
-struct Workspace {
-  TempDir dir;
-  FakeTools tools;
-  RunOptions options;
-
-  Workspace() {
-    tools.linkSystem({"rm", "sleep", "touch", "cat"});
-    options.cwd = dir.path();
-    options.env = {{"PATH", tools.dir().string()}};
-  }
-  test::RunResult quarn(const std::vector<std::string>& args) const {
-    return runQuarn(args, options);
-  }
-};
+using test::Workspace;
 
 struct Scenario {
   std::string golden;
@@ -162,7 +147,6 @@ TEST(Commands, TheBuildToolKeepsTheTerminalAndItsStreamsStayInOrder) {
       "make",
       "if [ -t 1 ]; then echo 'stdout is a terminal'; else echo 'stdout is not a terminal'; fi\n"
       "echo out-1; echo err-1 >&2; echo out-2; echo err-2 >&2");
-  ws.tools.linkSystem({"script"});
   const std::string command = std::string(QUARN_BINARY) + " build app 2>&1";
   const test::RunResult onTerminal =
       test::runProgram({"script", "-qefc", command, "/dev/null"}, ws.options);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -197,6 +198,12 @@ RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& opt
   return spawnAndCollect(argv.at(0), argv, options, true);
 }
 
+Workspace::Workspace() {
+  tools.linkSystem({"rm", "sleep", "touch", "cat", "mv", "head", "tr", "yes", "bash", "script"});
+  options.cwd = dir.path();
+  options.env = {{"PATH", tools.dir().string()}};
+}
+
 std::string readFile(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   std::ostringstream text;
@@ -224,6 +231,17 @@ std::string readFile(const fs::path& file) {
 std::string banner() {
   return "      Quarn - Universal Build System    \n"
          "             v1.0.0                     \n";
+}
+
+bool processEnds(const fs::path& pidFile) {
+  const std::string text = readFile(pidFile);
+  const fs::path stat = "/proc/" + text.substr(0, text.find('\n')) + "/stat";
+  for (int i = 0; i < 500; ++i) {
+    const std::string state = readFile(stat);
+    if (state.empty() || state.find(") Z ") != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)

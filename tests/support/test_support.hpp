@@ -70,6 +70,17 @@ RunResult runQuarn(const std::vector<std::string>& args, const RunOptions& optio
 // Runs a program found on PATH and returns its status and output (for checks beside quarn).
 RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
 
+// A folder to run quarn in, and fake tools that with a few system programs make up its whole
+// PATH, so that no real build tool is found unless a test adds one.
+struct Workspace {
+  TempDir dir;
+  FakeTools tools;
+  RunOptions options;
+
+  Workspace();
+  RunResult quarn(const std::vector<std::string>& args) const { return runQuarn(args, options); }
+};
+
 // Compares `actual` with the golden file `name` byte for byte. On a difference it writes the
 // actual text beside the build and returns a failure message with the diff command to see it.
 // With QUARN_UPDATE_GOLDEN=1 in the environment it rewrites the golden file instead.
@@ -80,6 +91,10 @@ std::string banner();
 
 // Returns the text of a file.
 std::string readFile(const fs::path& file);
+
+// Returns whether the process whose id is the first line of `pidFile` has ended (or is a zombie
+// waiting to be reaped) within a few seconds. A killed process may take a moment to go.
+bool processEnds(const fs::path& pidFile);
 
 // Sets an environment variable for the lifetime of the object, then restores it.
 class ScopedEnv {
