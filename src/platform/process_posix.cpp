@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <thread>
@@ -45,10 +46,11 @@ struct Pipe {
   FileDescriptor write;
   bool open() {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    if (::pipe(fds) != 0) return false;
     read.reset(fds[0]);
     write.reset(fds[1]);
-    return true;
+    // Neither end may leak into a child; the write end reaches one only as its standard output.
+    return ::fcntl(fds[0], F_SETFD, FD_CLOEXEC) == 0 && ::fcntl(fds[1], F_SETFD, FD_CLOEXEC) == 0;
   }
 };
 
@@ -92,11 +94,11 @@ class SpawnSetup {
     ::posix_spawnattr_setsigmask(&attributes_, &empty);
     ::posix_spawnattr_setflags(
         &attributes_, static_cast<short>(flags_ | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
-    std::vector<char> shell(kShell, kShell + 8);
-    std::vector<char> dashC{'-', 'c', '\0'};
+    char shell[] = "sh";
+    char dashC[] = "-c";
     std::vector<char> text(command.begin(), command.end());
     text.push_back('\0');
-    char* argv[] = {shell.data(), dashC.data(), text.data(), nullptr};
+    char* argv[] = {shell, dashC, text.data(), nullptr};
     pid_t pid = -1;
     if (::posix_spawn(&pid, kShell, &actions_, &attributes_, argv, environ) != 0) return -1;
     return pid;
@@ -139,6 +141,43 @@ class InterruptsIgnored {
  private:
   struct sigaction savedInt_ {};
   struct sigaction savedQuit_ {};
+};
+
+// The process group of the version command that is running, for the signal handler below.
+volatile sig_atomic_t probeGroup = 0;
+
+// Ends the running probe's whole group, then lets the signal end quarn as it would have.
+extern "C" void endProbeAndDie(int signal) {
+  if (probeGroup > 0) ::killpg(probeGroup, SIGKILL);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// A probe runs in a group of its own, out of reach of the terminal's Ctrl-C; while it lives, the
+// signals that end quarn end the probe as well, so that none is left running behind.
+class ProbeGroupGuard {
+ public:
+  explicit ProbeGroupGuard(pid_t group) {
+    probeGroup = group;
+    for (size_t i = 0; i < kSignals.size(); ++i) {
+      struct sigaction handler {};
+      handler.sa_handler = endProbeAndDie;
+      sigemptyset(&handler.sa_mask);
+      ::sigaction(kSignals[i], nullptr, &saved_[i]);
+      // A signal that quarn was started ignoring stays ignored.
+      if (saved_[i].sa_handler != SIG_IGN) ::sigaction(kSignals[i], &handler, nullptr);
+    }
+  }
+  ProbeGroupGuard(const ProbeGroupGuard&) = delete;
+  ProbeGroupGuard& operator=(const ProbeGroupGuard&) = delete;
+  ~ProbeGroupGuard() {
+    for (size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &saved_[i], nullptr);
+    probeGroup = 0;
+  }
+
+ private:
+  static constexpr std::array<int, 4> kSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  std::array<struct sigaction, kSignals.size()> saved_{};
 };
 
 }  // namespace
@@ -192,6 +231,7 @@ CapturedOutput captureShellOutput(const std::string& command, std::chrono::milli
   setup.ownProcessGroup();
   const pid_t pid = setup.spawn(command);
   if (pid < 0) return result;
+  const ProbeGroupGuard guard(pid);
   pipe.write.reset();
 
   auto remainingMs = [&]() {

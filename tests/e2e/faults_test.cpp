@@ -258,6 +258,24 @@ TEST(Faults, CtrlCDuringABuildEndsItWithStatus130AndLeavesNoChild) {
   EXPECT_TRUE(test::processEnds(started)) << "the build's child is still running";
 }
 
+TEST(Faults, CtrlCDuringAVersionProbeLeavesNoProbeRunning) {
+  Workspace ws;
+  ws.dir.write("app/pom.xml");
+  const fs::path started = ws.dir / "started";
+  ws.tools.add("mvn", "echo $$ > '" + started.string() + ".tmp'; mv '" + started.string() +
+                          ".tmp' '" + started.string() + "'; exec sleep 60");
+  // The terminal signals quarn's process group; the probe runs in a group of its own.
+  ws.options.whileRunning = [&started](int quarn) {
+    for (int i = 0; i < 1000 && !fs::exists(started); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(-quarn, SIGINT);
+  };
+  const test::RunResult result = ws.quarn({"validate", "app"});
+  EXPECT_EQ(result.status, 128 + SIGINT);
+  EXPECT_TRUE(test::processEnds(started)) << "the version command is still running";
+}
+
 TEST(Faults, VersionCommandsThatFloodTheirOutput) {
   Workspace ws;
   ws.dir.write("app/CMakeLists.txt");
