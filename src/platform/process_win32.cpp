@@ -165,6 +165,10 @@ CapturedOutput captureShellOutput(const std::string& command, std::chrono::milli
                            OPEN_EXISTING, 0, nullptr));
   // A job holds the command and everything it starts, so that all of it can be ended at once.
   Handle job(::CreateJobObjectA(nullptr, nullptr));
+  // Should quarn itself be ended, closing its last handle to the job ends the probe too.
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  ::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
   PROCESS_INFORMATION child{};
   if (!startShell(command, "", nul.get(), pipe.write.get(), CREATE_SUSPENDED, child)) return result;
   Handle process(child.hProcess);
