@@ -238,18 +238,28 @@ TEST(Faults, ABuildThatPrints50MegabytesPassesEveryByte) {
   EXPECT_TRUE(contains(result.out.substr(start + 50000000), "\n[info] ✓ Build successful ("));
 }
 
+// A fake tool that records its process id in `pidFile`, then sleeps as that same process.
+std::string recordPidThenSleep(const fs::path& pidFile) {
+  const std::string file = "'" + pidFile.string() + "'";
+  return "echo $$ > " + file + ".tmp; mv " + file + ".tmp " + file + "; exec sleep 60";
+}
+
+// Sends Ctrl-C's signal to quarn's process group, as a terminal does, once `pidFile` is there.
+std::function<void(int)> interruptOnceStarted(const fs::path& pidFile) {
+  return [pidFile](int group) {
+    for (int i = 0; i < 1000 && !fs::exists(pidFile); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(-group, SIGINT);
+  };
+}
+
 TEST(Faults, CtrlCDuringABuildEndsItWithStatus130AndLeavesNoChild) {
   Workspace ws;
   ws.dir.write("app/Makefile");
   const fs::path started = ws.dir / "started";
-  // The recorded process id is the sleep's, since exec keeps it.
-  ws.tools.add("make", "echo $$ > '" + started.string() + ".tmp'; mv '" + started.string() +
-                           ".tmp' '" + started.string() + "'; exec sleep 60");
-  ws.options.whileRunning = [&started](int group) {
-    for (int i = 0; i < 1000 && !fs::exists(started); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ::kill(-group, SIGINT);
-  };
+  ws.tools.add("make", recordPidThenSleep(started));
+  ws.options.whileRunning = interruptOnceStarted(started);
   const auto begin = std::chrono::steady_clock::now();
   const test::RunResult result = ws.quarn({"build", "app"});
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(30));
@@ -258,19 +268,13 @@ TEST(Faults, CtrlCDuringABuildEndsItWithStatus130AndLeavesNoChild) {
   EXPECT_TRUE(test::processEnds(started)) << "the build's child is still running";
 }
 
+// The probe runs in a process group of its own, out of the terminal's reach; quarn ends it.
 TEST(Faults, CtrlCDuringAVersionProbeLeavesNoProbeRunning) {
   Workspace ws;
   ws.dir.write("app/pom.xml");
   const fs::path started = ws.dir / "started";
-  ws.tools.add("mvn", "echo $$ > '" + started.string() + ".tmp'; mv '" + started.string() +
-                          ".tmp' '" + started.string() + "'; exec sleep 60");
-  // The terminal signals quarn's process group; the probe runs in a group of its own.
-  ws.options.whileRunning = [&started](int quarn) {
-    for (int i = 0; i < 1000 && !fs::exists(started); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(-quarn, SIGINT);
-  };
+  ws.tools.add("mvn", recordPidThenSleep(started));
+  ws.options.whileRunning = interruptOnceStarted(started);
   const test::RunResult result = ws.quarn({"validate", "app"});
   EXPECT_EQ(result.status, 128 + SIGINT);
   EXPECT_TRUE(test::processEnds(started)) << "the version command is still running";
