@@ -54,15 +54,15 @@ TEST(ProjectDetector, ConfigurationAndDisplayNameOfEveryType) {
   }
 }
 
-// Creates an entry in `dir` from its spec: "name" a file, "name/" a folder, "name@" a broken
+// Creates an entry in `dir` from its sketch: "name" a file, "name/" a folder, "name@" a broken
 // link, "name|" a FIFO.
-void makeEntry(const TempDir& dir, const std::string& spec) {
-  const std::string name = spec.substr(0, spec.size() - 1);
-  switch (spec.back()) {
+void makeEntry(const TempDir& dir, const std::string& sketch) {
+  const std::string name = sketch.substr(0, sketch.size() - 1);
+  switch (sketch.back()) {
     case '/': fs::create_directory(dir / name); break;
     case '@': fs::create_symlink(dir / "no-such-target", dir / name); break;
     case '|': ASSERT_EQ(::mkfifo((dir / name).c_str(), 0644), 0); break;
-    default: dir.write(spec, "x"); break;
+    default: dir.write(sketch, "x"); break;
   }
 }
 
@@ -162,9 +162,9 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
     for (int i = 0; i < count; ++i) {
       const std::string& name = names[random() % names.size()];
       if (fs::exists(fs::symlink_status(dir / name))) continue;
-      const std::string spec = name + std::string(1, "/@|."[random() % 4]);
-      makeEntry(dir, spec.back() == '.' ? name : spec);
-      listing += spec + " ";
+      const std::string sketch = name + std::string(1, "/@|."[random() % 4]);
+      makeEntry(dir, sketch.back() == '.' ? name : sketch);
+      listing += sketch + " ";
     }
     ASSERT_EQ(detector.detect(dir.path().string()), test::referenceDetect(dir.path().string()))
         << "entries: " << listing;
