@@ -1,4 +1,5 @@
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,17 +19,25 @@ namespace {
 // The status a build ended by Ctrl-C reports, as a shell does: 128 + SIGINT.
 constexpr int kInterrupted = 130;
 
+// The opening the build commands share: the project's configuration, or nullopt after the
+// error for a folder that is not a recognised project.
+std::optional<BuildConfig> buildableProject(const std::string& path) {
+  BuildConfig config = ProjectDetector().getBuildConfig(path);
+  if (config.projectType == ProjectType::Unknown) {
+    Logger::get()->error("Could not detect project type");
+    return std::nullopt;
+  }
+  return config;
+}
+
 }  // namespace
 
 int cmdBuild(const std::string& path) {
   const auto logger = Logger::get();
-  const ProjectDetector detector;
-  const BuildConfig config = detector.getBuildConfig(path);
-  if (config.projectType == ProjectType::Unknown) {
-    logger->error("Could not detect project type");
-    return 1;
-  }
-  logger->info(fmt::format("Detected: {}", detector.getTypeName(config.projectType)));
+  const std::optional<BuildConfig> project = buildableProject(path);
+  if (!project) return 1;
+  const BuildConfig& config = *project;
+  logger->info(fmt::format("Detected: {}", ProjectDetector().getTypeName(config.projectType)));
 
   const ToolRegistry registry;
   const std::vector<std::string> missing = registry.getMissingTools({config.buildTool});
@@ -59,12 +68,9 @@ int cmdBuild(const std::string& path) {
 
 int cmdRebuild(const std::string& path) {
   const auto logger = Logger::get();
-  const ProjectDetector detector;
-  const BuildConfig config = detector.getBuildConfig(path);
-  if (config.projectType == ProjectType::Unknown) {
-    logger->error("Could not detect project type");
-    return 1;
-  }
+  const std::optional<BuildConfig> project = buildableProject(path);
+  if (!project) return 1;
+  const BuildConfig& config = *project;
   logger->info("Performing clean rebuild...");
 
   const ToolRegistry registry;

@@ -28,15 +28,8 @@ std::string realSearchPath() {
 }
 
 bool toolAvailable(const std::string& tool) {
-  std::vector<std::string> dirs;
-  std::string path = realSearchPath();
-  for (size_t start = 0;;) {
-    const size_t colon = path.find(':', start);
-    dirs.push_back(path.substr(start, colon - start));
-    if (colon == std::string::npos) break;
-    start = colon + 1;
-  }
-  return platform::isExecutableIn(tool, dirs);
+  const test::ScopedEnv path("PATH", realSearchPath());
+  return platform::isOnSearchPath(tool);
 }
 
 // Real tools keep the user's HOME (their caches and toolchains live there); quarn's own data
