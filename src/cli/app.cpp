@@ -1,14 +1,20 @@
 #include "cli/app.hpp"
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 
+#include "base/exit_status.hpp"
+#include "base/logger.hpp"
+#include "cli/command_line.hpp"
 #include "cli/data_directory.hpp"
-#include "cli/logger.hpp"
 #include "commands/commands.hpp"
+#include "platform/signals.hpp"
+#include "project/settings_file.hpp"
 #include "quarn/version.hpp"
 
 namespace quarn::cli {
@@ -31,29 +37,34 @@ void printUsage() {
 
 namespace {
 
-using Handler = int (*)(const std::string&);
+using Handler = int (*)(const CommandOptions&);
 
 // Returns the handler of a command word, or null for help and unknown words.
 Handler findHandler(const std::string& command) {
   if (command == "build") return cmdBuild;
   if (command == "rebuild") return cmdRebuild;
+  if (command == "clean") return cmdClean;
   if (command == "detect") return cmdDetect;
   if (command == "validate") return cmdValidate;
   if (command == "info") return cmdInfo;
   return nullptr;
 }
 
-int dispatch(const std::string& command, const std::string& path) {
+int dispatch(const CommandLine& line) {
   const auto logger = Logger::get();
-  printBanner();
-  if (command == "help" || command == "--help" || command == "-h") {
+  if (!line.quiet && !line.options.json) printBanner();
+  const std::string& command = line.command;
+  if (command == "help" || command == "--help" || command == "-h" || line.help) {
     printUsage();
     return kExitSuccess;
   }
-  if (Handler handler = findHandler(command)) return handler(path);
-  logger->error(fmt::format("Unknown command: {}", command));
-  printUsage();
-  return kExitUsage;
+  Handler handler = findHandler(command);
+  if (handler == nullptr || !line.error.empty()) {
+    logger->error(handler == nullptr ? fmt::format("Unknown command: {}", command) : line.error);
+    printUsage();
+    return kExitUsage;
+  }
+  return handler(line.options);
 }
 
 // Flushes standard output and reports a write that failed (a full disk, a closed reader that
@@ -67,21 +78,37 @@ bool flushStandardOutput() {
 }  // namespace
 
 int run(int argc, char** argv) {
+  platform::resetInheritedSignals();
   int status = kExitFailure;
+  bool json = false;
   try {
-    Logger::init();
+    const CommandLine line = readCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    json = line.options.json && line.error.empty();
+    // With --json, standard output holds the object alone: records go to standard error.
+    Logger::init(json);
+    Logger::setQuiet(line.quiet);
     ensureDataDirectory();
-    const std::string command = argc >= 2 ? argv[1] : "help";
-    const std::string path = argc >= 3 ? argv[2] : ".";
-    status = dispatch(command, path);
+    if (line.version) {
+      fmt::print("quarn {}\n", QUARN_VERSION);
+      status = kExitSuccess;
+    } else {
+      status = dispatch(line);
+    }
   } catch (const std::exception& error) {
-    Logger::get()->error(error.what());
+    if (json) {
+      printJsonError(error.what());
+    } else {
+      Logger::get()->error(error.what());
+    }
     status = kExitFailure;
   } catch (...) {
     Logger::get()->error("unexpected error");
     status = kExitFailure;
   }
   if (!flushStandardOutput() && status == kExitSuccess) status = kExitFailure;
+  // A build that a signal ended ends quarn the same way, so that a calling shell stops too.
+  if (const int signal = platform::stopSignal()) platform::endBySignal(signal);
+  if (status == kExitInterrupted) platform::endBySignal(SIGINT);
   return status;
 }
 

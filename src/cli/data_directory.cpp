@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-#include "cli/logger.hpp"
+#include "base/logger.hpp"
 #include "platform/environment.hpp"
 
 namespace quarn {

@@ -5,86 +5,194 @@
 
 #include <fmt/format.h>
 
-#include "cli/logger.hpp"
+#include "base/exit_status.hpp"
+#include "base/logger.hpp"
+#include "commands/build_environment.hpp"
+#include "commands/clean_step.hpp"
 #include "commands/command_runner.hpp"
 #include "commands/commands.hpp"
+#include "commands/project.hpp"
 #include "platform/process.hpp"
-#include "project/project_detector.hpp"
+#include "platform/signals.hpp"
+#include "project/planner.hpp"
 #include "tools/tool_registry.hpp"
 
 namespace quarn {
 
 namespace {
 
-// The status a build ended by Ctrl-C reports, as a shell does: 128 + SIGINT.
-constexpr int kInterrupted = 130;
-
-// The opening the build commands share: the project's configuration, or nullopt after the
-// error for a folder that is not a recognised project.
-std::optional<BuildConfig> buildableProject(const std::string& path) {
-  BuildConfig config = ProjectDetector().getBuildConfig(path);
-  if (config.projectType == ProjectType::Unknown) {
+// The opening the build commands share: the project, or nullopt after the error for a folder that
+// is not a recognised project. The root found above the current folder is said once.
+std::optional<Project> buildableProject(const CommandOptions& options, bool announceRoot) {
+  std::optional<Project> project = findProject(options);
+  if (!project) {
     Logger::get()->error("Could not detect project type");
     return std::nullopt;
   }
-  return config;
+  if (project->rootFound && announceRoot) {
+    Logger::get()->info(fmt::format("Project root: {}", project->folder));
+  }
+  return project;
 }
 
-}  // namespace
+// The tools the build needs and, with `forClean`, those of the clean step too, each once.
+std::vector<std::string> neededTools(const BuildConfig& config, bool forClean) {
+  std::vector<std::string> tools = config.tools;
+  if (forClean) {
+    for (const std::string& tool : config.clean.tools) {
+      if (std::find(tools.begin(), tools.end(), tool) == tools.end()) tools.push_back(tool);
+    }
+  }
+  return tools;
+}
 
-int cmdBuild(const std::string& path) {
+std::string quotedArguments(const std::vector<std::string>& arguments) {
+  std::string text;
+  for (const std::string& argument : arguments) {
+    if (!text.empty()) text += ' ';
+    text += platform::quoteArgument(argument);
+  }
+  return text;
+}
+
+std::string describe(const BuildEnvironment& environment) {
+  std::string text;
+  for (const auto& [name, value] : environment.variables) {
+    text += (text.empty() ? "" : " ") + name + "=" + platform::quoteArgument(value);
+  }
+  return text;
+}
+
+// Logs the verdict of a step from its status and the time it took; returns the exit status.
+int verdict(const platform::ProcessStatus& status, std::chrono::steady_clock::time_point start,
+            const char* success, const char* failure) {
+  const std::int64_t seconds = elapsedWholeSeconds(start, std::chrono::steady_clock::now());
+  if (status.status == 0) {
+    Logger::outcome()->info(fmt::format(fmt::runtime(success), seconds));
+    return kExitSuccess;
+  }
+  if (status.status < 0) {
+    Logger::get()->error(fmt::format("Could not start the build: {}", status.startError));
+  }
+  Logger::outcome()->error(fmt::format(fmt::runtime(failure), seconds));
+  return status.status == kExitInterrupted ? kExitInterrupted : kExitFailure;
+}
+
+int build(const CommandOptions& options, bool announceRoot) {
   const auto logger = Logger::get();
-  const std::optional<BuildConfig> project = buildableProject(path);
-  if (!project) return 1;
-  const BuildConfig& config = *project;
-  logger->info(fmt::format("Detected: {}", ProjectDetector().getTypeName(config.projectType)));
+  const std::optional<Project> project = buildableProject(options, announceRoot);
+  if (!project) return kExitFailure;
+  const BuildConfig& config = project->config;
+  logger->info(fmt::format("Detected: {}", config.displayName));
 
-  const ToolRegistry registry;
-  const std::vector<std::string> missing = registry.getMissingTools({config.buildTool});
+  const ToolRegistry registry(config.tools);
+  const std::vector<std::string> missing = registry.getMissingTools(config.tools, project->folder);
   if (!missing.empty()) {
     for (const std::string& tool : missing) {
       logger->error(fmt::format("Build tool '{}' is missing, please install it to continue", tool));
       logger->info(fmt::format("Install: {}", registry.getInstallGuide(tool)));
     }
-    return 1;
+    return kExitFailure;
   }
-  logger->info(fmt::format("Build tool '{}' validated", config.buildTool));
+  for (const std::string& tool : config.tools) {
+    logger->info(fmt::format("Build tool '{}' validated", tool));
+  }
 
+  const BuildEnvironment environment = buildEnvironment(*project, options);
+  const std::string command =
+      commandWith(config, environment.flags, quotedArguments(options.buildArguments));
   const auto start = std::chrono::steady_clock::now();
-  logger->info(fmt::format("Building with: {}", config.buildCommand));
-  fmt::print("\n");
-  const int status = CommandRunner().run(config.buildCommand, {}, path);
-  const auto end = std::chrono::steady_clock::now();
-  fmt::print("\n");
-
-  const std::int64_t seconds = elapsedWholeSeconds(start, end);
-  if (status == 0) {
-    logger->info(fmt::format("✓ Build successful ({}s)", seconds));
-    return 0;
+  platform::ProcessStatus status{0, {}};
+  if (!command.empty()) {
+    logger->info(fmt::format("Building with: {}", command));
+    if (options.dryRun) {
+      if (!environment.variables.empty()) {
+        logger->info(fmt::format("Environment: {}", describe(environment)));
+      }
+      Logger::outcome()->info("Dry run: nothing was run");
+      return kExitSuccess;
+    }
+    printBlankLine();
+    status = CommandRunner().run(command, {}, project->folder, environment.variables);
+    printBlankLine();
+  } else if (options.dryRun) {
+    Logger::outcome()->info("Dry run: nothing was run");
+    return kExitSuccess;
   }
-  logger->error(fmt::format("✗ Build failed ({}s)", seconds));
-  return status == kInterrupted ? kInterrupted : 1;
+  if (status.status == 0 && !config.note.empty()) logger->info(config.note);
+  return verdict(status, start, "✓ Build successful ({}s)", "✗ Build failed ({}s)");
 }
 
-int cmdRebuild(const std::string& path) {
+}  // namespace
+
+int cmdBuild(const CommandOptions& options) { return build(options, true); }
+
+int cmdRebuild(const CommandOptions& options) {
   const auto logger = Logger::get();
-  const std::optional<BuildConfig> project = buildableProject(path);
-  if (!project) return 1;
-  const BuildConfig& config = *project;
+  const std::optional<Project> project = buildableProject(options, true);
+  if (!project) return kExitFailure;
   logger->info("Performing clean rebuild...");
 
-  const ToolRegistry registry;
-  const std::vector<std::string> missing = registry.getMissingTools({config.buildTool});
+  const ToolRegistry registry(project->config.tools);
+  const std::vector<std::string> missing =
+      registry.getMissingTools(neededTools(project->config, true), project->folder);
   if (!missing.empty()) {
     for (const std::string& tool : missing) {
       logger->error(fmt::format("Build tool '{}' is missing", tool));
     }
-    return 1;
+    return kExitFailure;
   }
   logger->info("Cleaning build directory...");
-  // A failed removal is not fatal: the build that follows shows whether it mattered.
-  CommandRunner().run(platform::kCleanCommand, {}, path);
-  return cmdBuild(path);
+  switch (runCleanStep(*project, options.dryRun)) {
+    case CleanOutcome::Interrupted:
+      Logger::outcome()->error("✗ Rebuild interrupted while cleaning");
+      return kExitInterrupted;
+    case CleanOutcome::Failed: return kExitFailure;
+    case CleanOutcome::Cleaned:
+    case CleanOutcome::NothingToDo: break;
+  }
+  return build(options, false);
+}
+
+int cmdClean(const CommandOptions& options) {
+  const auto logger = Logger::get();
+  const std::optional<Project> project = buildableProject(options, true);
+  if (!project) return kExitFailure;
+  logger->info(fmt::format("Detected: {}", project->config.displayName));
+  const CleanStep& clean = project->config.clean;
+  if (!clean.command.empty()) {
+    const ToolRegistry registry(clean.tools);
+    const std::vector<std::string> missing = registry.getMissingTools(clean.tools, project->folder);
+    if (!missing.empty()) {
+      for (const std::string& tool : missing) {
+        logger->error(
+            fmt::format("Build tool '{}' is missing, please install it to continue", tool));
+        logger->info(fmt::format("Install: {}", registry.getInstallGuide(tool)));
+      }
+      return kExitFailure;
+    }
+  }
+  logger->info("Cleaning build directory...");
+  const auto start = std::chrono::steady_clock::now();
+  const CleanOutcome outcome = runCleanStep(*project, options.dryRun);
+  const std::int64_t seconds = elapsedWholeSeconds(start, std::chrono::steady_clock::now());
+  switch (outcome) {
+    case CleanOutcome::Interrupted:
+      Logger::outcome()->error(fmt::format("✗ Clean interrupted ({}s)", seconds));
+      return kExitInterrupted;
+    case CleanOutcome::Failed:
+      Logger::outcome()->error(fmt::format("✗ Clean failed ({}s)", seconds));
+      return kExitFailure;
+    case CleanOutcome::NothingToDo: Logger::outcome()->info("✓ Nothing to clean"); break;
+    case CleanOutcome::Cleaned:
+      if (options.dryRun) {
+        Logger::outcome()->info("Dry run: nothing was removed or run");
+      } else {
+        Logger::outcome()->info(fmt::format("✓ Clean successful ({}s)", seconds));
+      }
+      break;
+  }
+  return kExitSuccess;
 }
 
 }  // namespace quarn

@@ -45,19 +45,20 @@ class Chunker {
 
 }  // namespace
 
-int CommandRunner::run(const std::string& command, OutputCallback onOutput,
-                       const std::string& workingDirectory) const {
+platform::ProcessStatus CommandRunner::run(const std::string& command, OutputCallback onOutput,
+                                           const std::string& workingDirectory,
+                                           const platform::EnvironmentOverrides& environment) const {
   std::cout.flush();
-  if (!onOutput) return platform::runShellCommand(command, workingDirectory, {});
+  if (!onOutput) return platform::runShellCommand(command, workingDirectory, {}, environment);
 
   const OutputCallback echoAndHand = [&onOutput](std::string_view chunk) {
     std::cout.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     onOutput(chunk);
   };
   Chunker chunker(echoAndHand);
-  const int status = platform::runShellCommand(
+  const platform::ProcessStatus status = platform::runShellCommand(
       command, workingDirectory,
-      [&chunker](const char* data, size_t size) { chunker.feed(data, size); });
+      [&chunker](const char* data, size_t size) { chunker.feed(data, size); }, environment);
   chunker.flush();
   return status;
 }

@@ -2,25 +2,34 @@
 
 #include <string>
 
+#include "commands/options.hpp"
+
 namespace quarn {
 
-// The command handlers. Each takes the project folder as typed ("." by default) and returns the
-// exit status: 0 when it did what was asked, 1 when the folder is not a recognised project or the
-// command failed; the build commands return 130 for a build ended by Ctrl-C.
+// The command handlers. Each returns the exit status: 0 when it did what was asked, 1 when the
+// folder is not a recognised project or the command failed; build, rebuild and clean return 130
+// for a step ended by Ctrl-C. A quarn.toml that cannot be taken is thrown as SettingsError.
 
-// Detects the project, checks its build tool and runs its build command in the project folder.
-int cmdBuild(const std::string& path);
+// Detects the project, checks its build tools and runs its build command in the project folder.
+int cmdBuild(const CommandOptions& options);
 
-// As cmdBuild, after removing the project's "build" folder.
-int cmdRebuild(const std::string& path);
+// As cmdBuild, after the project's clean step.
+int cmdRebuild(const CommandOptions& options);
+
+// Runs the project's clean step: removes its "build" folder, then runs the kind's own clean.
+int cmdClean(const CommandOptions& options);
 
 // Shows the project's type, language, build tool and build command.
-int cmdDetect(const std::string& path);
+int cmdDetect(const CommandOptions& options);
 
 // Shows the project, its type, language and build tool, and whether the tool is installed.
-int cmdInfo(const std::string& path);
+int cmdInfo(const CommandOptions& options);
 
-// Confirms that the build tool is installed and shows its version line, or how to install it.
-int cmdValidate(const std::string& path);
+// Confirms that the build tools are installed and shows their version lines, or how to install
+// them.
+int cmdValidate(const CommandOptions& options);
+
+// Writes an error as the one JSON object of a --json run.
+void printJsonError(const std::string& message);
 
 }  // namespace quarn

@@ -3,68 +3,162 @@
 #include <vector>
 
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
 
-#include "cli/logger.hpp"
+#include "base/exit_status.hpp"
+#include "base/logger.hpp"
+#include "commands/build_environment.hpp"
 #include "commands/commands.hpp"
-#include "project/project_detector.hpp"
+#include "commands/project.hpp"
+#include "project/kinds.hpp"
 #include "tools/tool_registry.hpp"
 
 namespace quarn {
 
 namespace {
 
-// The opening the report commands share: the project's configuration, or nullopt after the
-// warning for a folder that is not a recognised project.
-std::optional<BuildConfig> recognisedProject(const std::string& path) {
-  BuildConfig config = ProjectDetector().getBuildConfig(path);
-  if (config.projectType == ProjectType::Unknown) {
-    Logger::get()->warn("Unknown project type");
+using Json = nlohmann::ordered_json;
+
+enum class Report { Detect, Info, Validate };
+
+// The project as one JSON object: everything detect, info and validate say, and more.
+Json describe(const Project& project, const CommandOptions& options, Report report) {
+  const BuildConfig& config = project.config;
+  const ToolRegistry registry(config.tools);
+  Json tools = Json::array();
+  for (const std::string& name : config.tools) {
+    Json tool{{"name", name}, {"installed", registry.isInstalled(name, project.folder)}};
+    if (report == Report::Validate && tool["installed"].get<bool>()) {
+      tool["version"] = registry.getVersion(name, project.folder);
+    }
+    tools.push_back(std::move(tool));
+  }
+  const BuildEnvironment environment = buildEnvironment(project, options);
+  Json variables = Json::object();
+  for (const auto& [name, value] : environment.variables) variables[name] = value;
+  const std::string overrides = configuredBy(project);
+  return Json{
+      {"recognised", true},
+      {"path", options.path},
+      {"root", project.folder},
+      {"kind", std::string(kindOf(config.projectType).name)},
+      {"displayName", config.displayName},
+      {"language", config.language},
+      {"tools", std::move(tools)},
+      {"buildCommand", config.buildCommand},
+      {"note", config.note.empty() ? Json() : Json(config.note)},
+      {"clean",
+       {{"removesBuildFolder", config.clean.removeBuildFolder},
+        {"command", config.clean.command.empty() ? Json() : Json(config.clean.command)}}},
+      {"environment",
+       {{"jobs", environment.jobs == 0 ? Json() : Json(environment.jobs)},
+        {"generator", environment.generator.empty() ? Json() : Json(environment.generator)},
+        {"compilerCache",
+         environment.compilerCache.empty() ? Json() : Json(environment.compilerCache)},
+        {"variables", std::move(variables)}}},
+      {"decidedBy", config.evidence},
+      {"configuredBy", overrides.empty() ? Json() : Json(overrides)},
+  };
+}
+
+// Writes `object` as the only thing on standard output. Names that are not UTF-8 are shown with
+// the replacement character, and everything else outside ASCII escaped, so that it always parses.
+void printJson(const Json& object) {
+  fmt::print("{}\n", object.dump(2, ' ', true, Json::error_handler_t::replace));
+}
+
+// The opening the report commands share: the project, or nullopt after saying that the folder is
+// not a recognised project.
+std::optional<Project> recognisedProject(const CommandOptions& options) {
+  std::optional<Project> project = findProject(options);
+  if (!project) {
+    if (options.json) {
+      printJson(Json{{"recognised", false}, {"path", options.path}});
+    } else {
+      Logger::get()->warn("Unknown project type");
+    }
     return std::nullopt;
   }
-  return config;
+  if (project->rootFound && !options.json) {
+    Logger::get()->info(fmt::format("Project root: {}", project->folder));
+  }
+  return project;
+}
+
+void logConfiguredBy(const Project& project) {
+  const std::string overrides = configuredBy(project);
+  if (!overrides.empty()) Logger::get()->info(fmt::format("Configured by: {}", overrides));
+}
+
+std::string toolList(const BuildConfig& config) {
+  std::string text;
+  for (const std::string& tool : config.tools) text += (text.empty() ? "" : ", ") + tool;
+  return text.empty() ? config.buildTool : text;
 }
 
 }  // namespace
 
-int cmdDetect(const std::string& path) {
-  const auto logger = Logger::get();
-  const std::optional<BuildConfig> config = recognisedProject(path);
-  if (!config) return 1;
-  fmt::print("\n");
-  logger->info(fmt::format("Project Type: {}", ProjectDetector().getTypeName(config->projectType)));
-  logger->info(fmt::format("Language: {}", config->language));
-  logger->info(fmt::format("Build Tool: {}", config->buildTool));
-  logger->info(fmt::format("Build Command: {}", config->buildCommand));
-  fmt::print("\n");
-  return 0;
+void printJsonError(const std::string& message) {
+  printJson(Json{{"recognised", nullptr}, {"error", message}});
 }
 
-int cmdInfo(const std::string& path) {
+int cmdDetect(const CommandOptions& options) {
   const auto logger = Logger::get();
-  const std::optional<BuildConfig> config = recognisedProject(path);
-  if (!config) return 1;
-  const ToolRegistry registry;
-  fmt::print("\n");
-  logger->info(fmt::format("Project: {}", path));
-  logger->info(fmt::format("Type: {}", ProjectDetector().getTypeName(config->projectType)));
-  logger->info(fmt::format("Language: {}", config->language));
-  logger->info(fmt::format("Build Tool: {}", config->buildTool));
-  if (registry.isInstalled(config->buildTool)) {
+  const std::optional<Project> project = recognisedProject(options);
+  if (!project) return kExitFailure;
+  if (options.json) {
+    printJson(describe(*project, options, Report::Detect));
+    return kExitSuccess;
+  }
+  const BuildConfig& config = project->config;
+  printBlankLine();
+  logger->info(fmt::format("Project Type: {}", config.displayName));
+  logger->info(fmt::format("Language: {}", config.language));
+  logger->info(fmt::format("Build Tool: {}", toolList(config)));
+  logger->info(fmt::format("Build Command: {}", config.buildCommand));
+  if (!config.note.empty()) logger->info(config.note);
+  logConfiguredBy(*project);
+  printBlankLine();
+  return kExitSuccess;
+}
+
+int cmdInfo(const CommandOptions& options) {
+  const auto logger = Logger::get();
+  const std::optional<Project> project = recognisedProject(options);
+  if (!project) return kExitFailure;
+  if (options.json) {
+    printJson(describe(*project, options, Report::Info));
+    return kExitSuccess;
+  }
+  const BuildConfig& config = project->config;
+  const ToolRegistry registry(config.tools);
+  printBlankLine();
+  logger->info(fmt::format("Project: {}", shownFolder(*project, options)));
+  logger->info(fmt::format("Type: {}", config.displayName));
+  logger->info(fmt::format("Language: {}", config.language));
+  logger->info(fmt::format("Build Tool: {}", toolList(config)));
+  logConfiguredBy(*project);
+  if (registry.getMissingTools(config.tools, project->folder).empty()) {
     logger->info("Status: ✓ Ready to build");
   } else {
     logger->info("Status: ✗ Missing build tool");
   }
-  fmt::print("\n");
-  return 0;
+  printBlankLine();
+  return kExitSuccess;
 }
 
-int cmdValidate(const std::string& path) {
+int cmdValidate(const CommandOptions& options) {
   const auto logger = Logger::get();
-  const std::optional<BuildConfig> config = recognisedProject(path);
-  if (!config) return 1;
-  const ToolRegistry registry;
-  const std::vector<std::string> missing = registry.getMissingTools({config->buildTool});
-  fmt::print("\n");
+  const std::optional<Project> project = recognisedProject(options);
+  if (!project) return kExitFailure;
+  const BuildConfig& config = project->config;
+  const ToolRegistry registry(config.tools);
+  const std::vector<std::string> missing = registry.getMissingTools(config.tools, project->folder);
+  if (options.json) {
+    printJson(describe(*project, options, Report::Validate));
+    return missing.empty() ? kExitSuccess : kExitFailure;
+  }
+  printBlankLine();
   if (!missing.empty()) {
     for (const std::string& tool : missing) {
       logger->error(
@@ -72,11 +166,13 @@ int cmdValidate(const std::string& path) {
       logger->info(fmt::format("Install: {}", registry.getInstallGuide(tool)));
     }
   } else {
-    logger->info(fmt::format("✓ Build tool '{}' is installed", config->buildTool));
-    logger->info(fmt::format("Version: {}", registry.getVersion(config->buildTool)));
+    for (const std::string& tool : config.tools) {
+      logger->info(fmt::format("✓ Build tool '{}' is installed", tool));
+      logger->info(fmt::format("Version: {}", registry.getVersion(tool, project->folder)));
+    }
   }
-  fmt::print("\n");
-  return missing.empty() ? 0 : 1;
+  printBlankLine();
+  return missing.empty() ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace quarn

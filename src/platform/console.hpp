@@ -4,8 +4,9 @@
 
 namespace quarn::platform {
 
-// Returns the console sink for standard output, serialised by spdlog's console mutex. In automatic
-// mode it colours only when standard output is a terminal; with allowColour false it never colours.
-spdlog::sink_ptr makeConsoleSink(bool allowColour);
+// Returns the console sink for standard output (or standard error), serialised by spdlog's console
+// mutex. In automatic mode it colours only when its stream is a terminal; with allowColour false it
+// never colours.
+spdlog::sink_ptr makeConsoleSink(bool allowColour, bool standardError = false);
 
 }  // namespace quarn::platform

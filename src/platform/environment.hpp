@@ -19,6 +19,10 @@ inline constexpr const char* kOsKey = "linux";
 inline constexpr const char* kOsKey = nullptr;
 #endif
 
+// How the platform's command processor reads a command line.
+enum class CommandDialect { PosixShell, WindowsCmd };
+extern const CommandDialect kCommandDialect;
+
 // Returns the per-user folder that applications keep their data in, when the environment names
 // one ($XDG_DATA_HOME when absolute, else $HOME/.local/share); nullopt otherwise.
 std::optional<std::filesystem::path> userDataHome();
@@ -32,7 +36,15 @@ std::vector<std::string> searchPathDirectories();
 // the current directory.
 bool isExecutableIn(const std::string& name, const std::vector<std::string>& directories);
 
+// The path of `name` in the first of `directories` that holds it as isExecutableIn finds it, or
+// an empty text.
+std::string findExecutableIn(const std::string& name, const std::vector<std::string>& directories);
+
 // isExecutableIn over the search path of this process.
 bool isOnSearchPath(const std::string& name);
+
+// The number of processors this process may run on (its affinity, not the machine's count),
+// at least 1.
+unsigned availableProcessors();
 
 }  // namespace quarn::platform

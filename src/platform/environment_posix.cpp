@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sched.h>
+
 #include <cstdlib>
 
 namespace quarn::platform {
+
+const CommandDialect kCommandDialect = CommandDialect::PosixShell;
 
 std::optional<std::filesystem::path> userDataHome() {
   const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -39,8 +43,8 @@ std::vector<std::string> searchPathDirectories() {
   return directories;
 }
 
-bool isExecutableIn(const std::string& name, const std::vector<std::string>& directories) {
-  if (name.empty()) return false;
+std::string findExecutableIn(const std::string& name, const std::vector<std::string>& directories) {
+  if (name.empty()) return {};
   std::string candidate;
   for (const std::string& directory : directories) {
     candidate.assign(directory.empty() ? "." : directory);
@@ -48,13 +52,29 @@ bool isExecutableIn(const std::string& name, const std::vector<std::string>& dir
     candidate += name;
     struct stat info {};
     if (::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-    if (::faccessat(AT_FDCWD, candidate.c_str(), X_OK, AT_EACCESS) == 0) return true;
+    if (::faccessat(AT_FDCWD, candidate.c_str(), X_OK, AT_EACCESS) == 0) return candidate;
   }
-  return false;
+  return {};
+}
+
+bool isExecutableIn(const std::string& name, const std::vector<std::string>& directories) {
+  return !findExecutableIn(name, directories).empty();
 }
 
 bool isOnSearchPath(const std::string& name) {
   return isExecutableIn(name, searchPathDirectories());
+}
+
+unsigned availableProcessors() {
+#if defined(__linux__)
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  }
+#endif
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
 }  // namespace quarn::platform

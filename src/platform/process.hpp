@@ -4,39 +4,62 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace quarn::platform {
 
-// The command line that removes the folder "build" in its working directory: silently,
-// recursively and without asking. A "build" that is a link is removed as a link, never followed.
-extern const char* const kCleanCommand;
+// Variables set in a child's environment on top of quarn's own.
+using EnvironmentOverrides = std::vector<std::pair<std::string, std::string>>;
 
 // Receives the bytes of a child's standard output as they are read.
 using ByteSink = std::function<void(const char* data, std::size_t size)>;
 
-// Runs `command` through the platform's command processor with `workingDirectory` as its working
-// directory (empty: quarn's own) and waits for it to end. Standard input and error are quarn's.
-// With an empty sink, standard output is inherited as well; otherwise it is piped and handed to the
-// sink. While the child runs, quarn ignores the terminal's interrupt and quit keys, so they end the
-// child and quarn lives to report it. Returns 0 when the command succeeded, its exit code when it
-// exited with another, 128 + N when signal N ended it, and -1 when the command processor could not
-// be started (the working directory cannot be entered, for one).
-int runShellCommand(const std::string& command, const std::string& workingDirectory,
-                    const ByteSink& onStdout);
+struct ProcessStatus {
+  // 0 when the command succeeded, its exit code when it exited with another, 128 + N when signal
+  // N ended it, and -1 when it could not be started.
+  int status = -1;
+  std::string startError;  // why it could not be started, when status is -1
+};
+
+// Runs `command` through the platform's command processor in `workingDirectory` (empty: quarn's
+// own), with `environment` added to quarn's, and waits for it to end. Standard input and error are
+// quarn's. With an empty sink, standard output is inherited too; otherwise it is piped to the sink.
+// The command runs as a job of its own: everything it starts can be reached at once. On a
+// terminal the job gets the foreground while it runs, so that it reads the terminal and takes
+// Ctrl-C itself; the signals that ask quarn to stop are passed on to the whole job, and recorded
+// (see stopSignal), while quarn waits for it and then reports.
+ProcessStatus runShellCommand(const std::string& command, const std::string& workingDirectory,
+                              const ByteSink& onStdout,
+                              const EnvironmentOverrides& environment = {});
+
+// Returns `argument` quoted for the platform's command processor, so that a program started by it
+// receives the text as one argument, whatever it holds. Plain words come back unchanged.
+std::string quoteArgument(std::string_view argument);
 
 struct CapturedOutput {
   bool completed = false;  // false when the command could not start or was killed at the deadline
+  int status = -1;         // its exit status when it ended by itself, in shell terms
   std::string output;
 };
 
 // Says, given the output so far, whether it holds all the caller wants.
 using EnoughOutput = std::function<bool(const std::string& output)>;
 
-// Runs `command` through the command processor with standard input from the null device and in a
-// process group of its own, collecting its standard output to the end in reads of at most
-// `readSize` bytes. Reading stops early once `enough` says so; the command is then ended with
-// everything it started, as is a command still running after `timeout`.
-CapturedOutput captureShellOutput(const std::string& command, std::chrono::milliseconds timeout,
-                                  std::size_t readSize, const EnoughOutput& enough);
+// Runs the simple command `command` (a program and its arguments, as the command processor reads
+// them) with standard input from the null device, in `workingDirectory`, away from the terminal,
+// collecting its standard output in reads of at most `readSize` bytes. Reading stops early once
+// `enough` says so; the command is then ended with everything it started, as is a command still
+// running after `timeout`. Should quarn be ended meanwhile, the command is ended with it.
+CapturedOutput captureShellOutput(const std::string& command, const std::string& workingDirectory,
+                                  std::chrono::milliseconds timeout, std::size_t readSize,
+                                  const EnoughOutput& enough);
+
+// As captureShellOutput, for the program at `argv[0]` (a path) with the arguments that follow,
+// started directly, without a command processor. Its standard error is discarded.
+CapturedOutput captureProgramOutput(const std::vector<std::string>& argv,
+                                    const std::string& workingDirectory,
+                                    std::chrono::milliseconds timeout);
 
 }  // namespace quarn::platform

@@ -1,12 +1,15 @@
 #include "project/project_detector.hpp"
 
-#include <array>
 #include <bitset>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "platform/directory.hpp"
+#include "platform/files.hpp"
+#include "project/kinds.hpp"
+#include "project/planner.hpp"
 
 namespace quarn {
 
@@ -17,25 +20,40 @@ namespace {
 struct Marker {
   std::string_view name;
   ProjectType type;
+  bool contained = false;   // also any entry containing the name in all lower or upper case
+  bool executable = false;  // only an executable file counts
+  std::string upper;        // the name in upper case, for `contained`
 };
 
-// In byte order of the names, which is the order of precedence.
-constexpr std::array<Marker, 10> kMarkers{{
-    {".csproj", ProjectType::DotNet},
-    {".sln", ProjectType::DotNet},
-    {"CMakeLists.txt", ProjectType::CMake},
-    {"Cargo.toml", ProjectType::Cargo},
-    {"Makefile", ProjectType::Make},
-    {"build.gradle", ProjectType::Maven},
-    {"package.json", ProjectType::Npm},
-    {"pom.xml", ProjectType::Maven},
-    {"pyproject.toml", ProjectType::Pip},
-    {"setup.py", ProjectType::Pip},
-}};
-constexpr size_t kCsproj = 0;
-constexpr size_t kSln = 1;
+constexpr size_t kMaxMarkers = 64;
+using MarkerSet = std::bitset<kMaxMarkers>;
 
-using MarkerSet = std::bitset<kMarkers.size()>;
+// Every marker of the kind table, in the order they are tried.
+const std::vector<Marker>& markers() {
+  static const std::vector<Marker> list = [] {
+    std::vector<Marker> all;
+    for (const Kind& kind : kinds()) {
+      std::string_view rest = kind.markers;
+      while (!rest.empty()) {
+        const size_t space = rest.find(' ');
+        std::string_view word = rest.substr(0, space);
+        rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+        Marker marker{word, kind.type, false, false, {}};
+        if (word.back() == '*' || word.back() == '!') {
+          marker.contained = word.back() == '*';
+          marker.executable = word.back() == '!';
+          marker.name = word.substr(0, word.size() - 1);
+        }
+        for (const char c : marker.name) {
+          marker.upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        }
+        all.push_back(std::move(marker));
+      }
+    }
+    return all;
+  }();
+  return list;
+}
 
 bool contains(std::string_view name, std::string_view part) {
   return name.find(part) != std::string_view::npos;
@@ -44,12 +62,14 @@ bool contains(std::string_view name, std::string_view part) {
 // Returns the markers that `name` matches as a listing entry.
 MarkerSet markersMatchedByName(std::string_view name) {
   MarkerSet matched;
-  for (size_t i = 0; i < kMarkers.size(); ++i) {
-    if (name == kMarkers[i].name) matched.set(i);
-  }
-  if (name.find('.') != std::string_view::npos) {
-    if (contains(name, ".csproj") || contains(name, ".CSPROJ")) matched.set(kCsproj);
-    if (contains(name, ".sln") || contains(name, ".SLN")) matched.set(kSln);
+  const std::vector<Marker>& all = markers();
+  for (size_t i = 0; i < all.size(); ++i) {
+    const Marker& marker = all[i];
+    if (marker.executable) continue;
+    if (name == marker.name ||
+        (marker.contained && (contains(name, marker.name) || contains(name, marker.upper)))) {
+      matched.set(i);
+    }
   }
   return matched;
 }
@@ -82,58 +102,68 @@ MarkerSet markersInListing(const std::string& path) {
   return listed;
 }
 
+// Whether the marker `name` is in `directory`, by the existence test or, should the listing have
+// been taken, by the listing.
+bool hasMarker(const fs::path& directory, std::string_view name, const MarkerSet& listed) {
+  const std::vector<Marker>& all = markers();
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (all[i].name == name && listed.test(i)) return true;
+  }
+  return existsFollowingLinks(directory / name);
+}
+
 }  // namespace
 
 BuildConfig ProjectDetector::getConfigForType(ProjectType type) const {
-  switch (type) {
-    case ProjectType::CMake:
-      return {
-          type, "cmake",
-          "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build --config Release",
-          "C++"};
-    case ProjectType::DotNet: return {type, "dotnet", "dotnet build -c Release", "C#"};
-    case ProjectType::Cargo: return {type, "cargo", "cargo build --release", "Rust"};
-    case ProjectType::Make: return {type, "make", "make", "C"};
-    case ProjectType::Npm: return {type, "npm", "npm run build", "JavaScript"};
-    case ProjectType::Pip: return {type, "pip", "pip install -e .", "Python"};
-    case ProjectType::Maven: return {type, "mvn", "mvn clean package", "Java"};
-    case ProjectType::Unknown: break;
-  }
-  return {ProjectType::Unknown, "unknown", "", "unknown"};
+  return configFromTable(kindOf(type).type);
 }
 
 std::string ProjectDetector::getTypeName(ProjectType type) const {
-  switch (type) {
-    case ProjectType::CMake: return "C++ (CMake)";
-    case ProjectType::DotNet: return "C# (.NET)";
-    case ProjectType::Cargo: return "Rust (Cargo)";
-    case ProjectType::Make: return "C (Make)";
-    case ProjectType::Npm: return "JavaScript (npm)";
-    case ProjectType::Pip: return "Python (pip)";
-    case ProjectType::Maven: return "Java (Maven)";
-    case ProjectType::Unknown: break;
+  return std::string(kindOf(type).displayName);
+}
+
+Detection ProjectDetector::detectMarker(const std::string& path) const {
+  const fs::path directory(path.empty() ? "." : path);
+  const std::vector<Marker>& all = markers();
+  bool listingTaken = false;
+  MarkerSet listed;
+  for (size_t i = 0; i < all.size(); ++i) {
+    const Marker& marker = all[i];
+    const fs::path candidate = directory / marker.name;
+    if (marker.executable) {
+      if (platform::isExecutableFile(candidate.string())) {
+        return {marker.type, std::string(marker.name)};
+      }
+      continue;
+    }
+    bool found = existsFollowingLinks(candidate);
+    // The listing is the same for every marker, so it is taken once, at the first miss.
+    if (!found && !listingTaken) {
+      listingTaken = true;
+      if (isDirectory(directory.string())) listed = markersInListing(directory.string());
+    }
+    if (!found && !listed.test(i)) continue;
+    // A Gradle file beside a pom.xml stays a Maven project, as it always was: that build works.
+    if (marker.type == ProjectType::Gradle && hasMarker(directory, "pom.xml", listed)) {
+      return {ProjectType::Maven, std::string(marker.name)};
+    }
+    return {marker.type, std::string(marker.name)};
   }
-  return "Unknown";
+  return {};
 }
 
 ProjectType ProjectDetector::detect(const std::string& path) const {
-  const fs::path directory(path);
-  bool listingTaken = false;
-  MarkerSet listed;
-  for (size_t i = 0; i < kMarkers.size(); ++i) {
-    if (existsFollowingLinks(directory / kMarkers[i].name)) return kMarkers[i].type;
-    // The listing is the same for every marker, so it is taken once, at the first miss.
-    if (!listingTaken) {
-      listingTaken = true;
-      if (isDirectory(path)) listed = markersInListing(path);
-    }
-    if (listed.test(i)) return kMarkers[i].type;
-  }
-  return ProjectType::Unknown;
+  return detectMarker(path).type;
 }
 
 BuildConfig ProjectDetector::getBuildConfig(const std::string& path) const {
-  return getConfigForType(detect(path));
+  const Detection detection = detectMarker(path);
+  if (detection.type == ProjectType::Unknown) return getConfigForType(ProjectType::Unknown);
+  PlanRequest request;
+  request.folder = path.empty() ? "." : path;
+  request.type = detection.type;
+  request.marker = detection.marker;
+  return planBuild(request);
 }
 
 }  // namespace quarn

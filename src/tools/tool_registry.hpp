@@ -12,16 +12,20 @@ struct ToolInfo {
   std::string name;
   std::string versionCommand;                        // makes the tool print its version
   std::map<std::string, std::string> installGuides;  // "windows", "macos", "linux" -> command line
+  std::string versionLine;  // the version is the first line beginning so; empty: the first line
 };
 
-// The seven known build tools, with probes that look at this machine. Lookups are exact and
-// case-sensitive; the table never changes after construction.
+// The known build tools, with probes that look at this machine. Lookups are exact and
+// case-sensitive; the table never changes after construction. A tool may also be named by a path
+// into the project (".venv/bin/pip"): it is looked for there, and known by its last component.
 class ToolRegistry {
  public:
   // How long a version command may run before it is killed and the version is "unknown".
   static constexpr std::chrono::seconds kVersionTimeout{10};
 
   ToolRegistry();
+  // Also knows the tools a project declares it needs, with a "--version" command and no guides.
+  explicit ToolRegistry(const std::vector<std::string>& declared);
 
   // Returns the record of `tool`, or null when it is not registered.
   const ToolInfo* find(const std::string& tool) const;
@@ -30,17 +34,23 @@ class ToolRegistry {
   // "Tool not found in registry", or "No installation guide available for your OS".
   std::string getInstallGuide(const std::string& tool) const;
 
-  // Returns true when `tool` is registered and found on the search path. Runs nothing.
-  bool isInstalled(const std::string& tool) const;
+  // Returns the program `tool` names as a build run in `where` finds it: a path is taken in
+  // `where`; a name is looked up on the search path, relative entries taken from `where` (empty:
+  // quarn's own folder). Empty when not found. Runs nothing.
+  static std::string locate(const std::string& tool, const std::string& where = {});
 
-  // Returns the first line of what the tool's version command prints on either stream (possibly
-  // empty; at most 64 KiB of a line that does not end), or "unknown" for an unregistered tool, a
-  // command that cannot start or one that prints no line feed and is still running after
-  // kVersionTimeout. The command is ended once its first line is in.
-  std::string getVersion(const std::string& tool) const;
+  // Returns true when `tool` is registered and locate finds it. Runs nothing.
+  bool isInstalled(const std::string& tool, const std::string& where = {}) const;
+
+  // Returns the first line of what the tool's version command, run in `where`, prints on either
+  // stream (possibly empty; at most 64 KiB of a line that does not end), or "unknown" for an
+  // unregistered tool, a command that cannot start or one that prints no line feed and is still
+  // running after kVersionTimeout. The command is ended once its line is in.
+  std::string getVersion(const std::string& tool, const std::string& where = {}) const;
 
   // Returns the names in `tools` that isInstalled rejects, in their order, repeats included.
-  std::vector<std::string> getMissingTools(const std::vector<std::string>& tools) const;
+  std::vector<std::string> getMissingTools(const std::vector<std::string>& tools,
+                                           const std::string& where = {}) const;
 
  private:
   std::map<std::string, ToolInfo> tools_;

@@ -36,7 +36,7 @@ TEST(Commands, ScenariosMatchTheirGoldenOutputAndStatus) {
       {"detect-npm", {"detect", "app"}, "package.json", {}, 0},
       {"detect-pip", {"detect", "app"}, "pyproject.toml", {}, 0},
       {"detect-maven", {"detect", "app"}, "pom.xml", {}, 0},
-      {"detect-maven", {"detect", "app"}, "build.gradle", {}, 0},
+      {"detect-gradle", {"detect", "app"}, "build.gradle", {}, 0},
       {"detect-unknown", {"detect", "app"}, "", {}, 1},
       {"detect-unknown", {"detect", "no/such/folder"}, "", {}, 1},
       {"info-installed", {"info", "app"}, "CMakeLists.txt", {{"cmake", "exit 1"}}, 0},

@@ -44,14 +44,16 @@ TEST(CommandRunner, ReturnsTheCommandsStatusInShellTerms) {
       {"no-such-program-for-quarn-tests", 127},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CommandRunner().run(c.command), c.status) << c.command;
+    EXPECT_EQ(CommandRunner().run(c.command).status, c.status) << c.command;
   }
   // The command processor cannot start in a folder that does not exist.
   const TempDir dir;
-  EXPECT_EQ(CommandRunner().run("true", {}, (dir / "missing").string()), -1);
-  EXPECT_EQ(CommandRunner().run(
-                "true", [](std::string_view) {}, (dir / "missing").string()),
-            -1);
+  for (const OutputCallback& callback : {OutputCallback(), OutputCallback([](std::string_view) {})}) {
+    const platform::ProcessStatus missing =
+        CommandRunner().run("true", callback, (dir / "missing").string());
+    EXPECT_EQ(missing.status, -1);
+    EXPECT_EQ(missing.startError, "No such file or directory");
+  }
 }
 
 TEST(CommandRunner, RunsInTheGivenFolderAndLeavesOursAlone) {
@@ -59,7 +61,7 @@ TEST(CommandRunner, RunsInTheGivenFolderAndLeavesOursAlone) {
   const fs::path project = dir / "a folder $(touch pwned) `touch pwned` ;touch pwned";
   fs::create_directory(project);
   const fs::path before = fs::current_path();
-  EXPECT_EQ(CommandRunner().run("pwd > where.txt", {}, project.string()), 0);
+  EXPECT_EQ(CommandRunner().run("pwd > where.txt", {}, project.string()).status, 0);
   EXPECT_EQ(fs::current_path(), before);
   EXPECT_EQ(test::readFile(project / "where.txt"), project.string() + "\n");
   EXPECT_FALSE(fs::exists(before / "pwned"));

@@ -48,20 +48,21 @@ TEST(ProjectDetector, ConfigurationAndDisplayNameOfEveryType) {
     EXPECT_EQ(detector.getTypeName(row.type), row.name);
   }
   // Values outside the enumeration behave as Unknown.
-  for (int value : {8, -1, 1000}) {
+  for (int value : {-1, 1000}) {
     EXPECT_EQ(detector.getTypeName(static_cast<ProjectType>(value)), "Unknown");
     EXPECT_EQ(detector.getConfigForType(static_cast<ProjectType>(value)).buildTool, "unknown");
   }
 }
 
 // Creates an entry in `dir` from its sketch: "name" a file, "name/" a folder, "name@" a broken
-// link, "name|" a FIFO.
+// link, "name|" a FIFO, "name!" an executable file.
 void makeEntry(const TempDir& dir, const std::string& sketch) {
   const std::string name = sketch.substr(0, sketch.size() - 1);
   switch (sketch.back()) {
     case '/': fs::create_directory(dir / name); break;
     case '@': fs::create_symlink(dir / "no-such-target", dir / name); break;
     case '|': ASSERT_EQ(::mkfifo((dir / name).c_str(), 0644), 0); break;
+    case '!': fs::permissions(dir.write(name, "x"), fs::perms::owner_all); break;
     default: dir.write(sketch, "x"); break;
   }
 }
@@ -79,8 +80,19 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{"Cargo.toml", "Makefile"}, ProjectType::Cargo},
       {{"Makefile", "package.json"}, ProjectType::Make},
       {{"package.json", "pom.xml"}, ProjectType::Npm},
-      {{"build.gradle", "package.json"}, ProjectType::Maven},
-      {{"build.gradle"}, ProjectType::Maven},
+      {{"build.gradle", "package.json"}, ProjectType::Gradle},
+      {{"build.gradle"}, ProjectType::Gradle},
+      {{"settings.gradle.kts", "pom.xml"}, ProjectType::Maven},
+      {{"build.gradle.kts", "pom.xml@"}, ProjectType::Maven},
+      {{"GNUmakefile", "go.mod"}, ProjectType::Make},
+      {{"makefile", "package.json"}, ProjectType::Make},
+      {{"go.mod", "meson.build", "configure.ac"}, ProjectType::Go},
+      {{"go.work/"}, ProjectType::Go},
+      {{"meson.build", "configure!"}, ProjectType::Meson},
+      {{"configure", "mix.exs"}, ProjectType::Mix},  // a configure script that cannot run
+      {{"configure", "configure.in"}, ProjectType::Autotools},
+      {{"configure!", "dune-project"}, ProjectType::Autotools},
+      {{"package.json", "go.mod"}, ProjectType::Npm},
       {{"pom.xml"}, ProjectType::Maven},
       {{"pyproject.toml"}, ProjectType::Pip},
       {{"setup.py"}, ProjectType::Pip},
@@ -93,7 +105,7 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{".sln"}, ProjectType::DotNet},
       {{"Lib.csproj/"}, ProjectType::DotNet},
       {{"App.CsProj"}, ProjectType::Unknown},
-      {{"App.Sln", "Makefile.am", "makefile", "CMakeLists.TXT"}, ProjectType::Unknown},
+      {{"App.Sln", "Makefile.am", "MAKEFILE", "CMakeLists.TXT", "configure.AC"}, ProjectType::Unknown},
       {{"App.CsProj", "setup.py"}, ProjectType::Pip},
       {{"Makefile/"}, ProjectType::Make},
       {{"Cargo.toml@"}, ProjectType::Cargo},
@@ -152,7 +164,12 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
                                           "Cargo.lock",     "package.json.bak",
                                           "pom.xml~",       "setup.cfg",
                                           "README.md",      "src",
-                                          "x.csproj.user"};
+                                          "x.csproj.user",  "GNUmakefile",
+                                          "build.gradle.kts", "settings.gradle",
+                                          "go.mod",         "go.work",
+                                          "meson.build",    "configure",
+                                          "configure.ac",   "configure.in",
+                                          "dune-project",   "mix.exs"};
   std::mt19937 random(20261208);
   const ProjectDetector detector;
   for (int round = 0; round < 400; ++round) {
@@ -162,7 +179,7 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
     for (int i = 0; i < count; ++i) {
       const std::string& name = names[random() % names.size()];
       if (fs::exists(fs::symlink_status(dir / name))) continue;
-      const std::string sketch = name + std::string(1, "/@|."[random() % 4]);
+      const std::string sketch = name + std::string(1, "/@|.!"[random() % 5]);
       makeEntry(dir, sketch.back() == '.' ? name : sketch);
       listing += sketch + " ";
     }

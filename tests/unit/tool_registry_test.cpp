@@ -59,7 +59,17 @@ TEST(ToolRegistry, HoldsTheSevenToolsWithVersionCommandAndThreeGuides) {
     EXPECT_EQ(info->installGuides, guides) << name;
     EXPECT_EQ(registry.getInstallGuide(name), guides.at(platform::kOsKey)) << name;
   }
-  for (const char* stranger : {"CMake", "unknown", "", "gradle", "cmake "}) {
+  // The tools the newer kinds need: a guide for every system, and a version command of their own.
+  for (const char* name : {"gradle", "java", "go", "meson", "ninja", "autoreconf", "pnpm", "yarn",
+                           "bun", "uv", "poetry", "dune", "mix"}) {
+    const ToolInfo* info = registry.find(name);
+    ASSERT_NE(info, nullptr) << name;
+    EXPECT_EQ(info->versionCommand.rfind(std::string(name) + " ", 0), 0u) << name;
+    for (const char* os : {"windows", "macos", "linux"}) {
+      EXPECT_FALSE(info->installGuides.at(os).empty()) << name << " " << os;
+    }
+  }
+  for (const char* stranger : {"CMake", "unknown", "", "Gradle", "cmake "}) {
     EXPECT_EQ(registry.find(stranger), nullptr) << stranger;
     EXPECT_EQ(registry.getInstallGuide(stranger), "Tool not found in registry") << stranger;
   }
@@ -136,8 +146,14 @@ TEST(ToolRegistry, VersionIsTheFirstLineOfEitherStream) {
   struct Case {
     const char* script;
     std::string expected;
+    const char* tool = "cmake";
   };
   const Case cases[] = {
+      {"printf '\\033[1mApache Maven 3.8.7\\033[m\\n'", "Apache Maven 3.8.7"},  // colours go
+      {"printf 'a\\033]0;title\\007b\\n'", "a\x1b]0;title\x07" "b"},  // other controls stay
+      {"echo; echo '-----'; echo 'Gradle 8.5'; echo '-----'", "Gradle 8.5", "gradle"},
+      {"echo 'Erlang/OTP 25'; echo; echo 'Mix 1.14.0'", "Mix 1.14.0", "mix"},
+      {"echo 'no such line'", "no such line", "mix"},
       {"echo 'cmake version 3.25.1'; echo; echo 'CMake suite maintained'", "cmake version 3.25.1"},
       {"printf '%s\\n' \"$(printf '%300s' '' | tr ' ' v)\"; echo second", longLine},
       {"printf 'no line feed'", "no line feed"},
@@ -152,8 +168,8 @@ TEST(ToolRegistry, VersionIsTheFirstLineOfEitherStream) {
   const ScopedEnv path("PATH", tools.searchPath());
   const ToolRegistry registry;
   for (const Case& c : cases) {
-    tools.add("cmake", c.script);
-    EXPECT_EQ(registry.getVersion("cmake"), c.expected) << c.script;
+    tools.add(c.tool, c.script);
+    EXPECT_EQ(registry.getVersion(c.tool), c.expected) << c.script;
   }
 }
 

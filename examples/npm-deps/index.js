@@ -1,0 +1,1 @@
+console.log("Hello from an npm project with a dependency");

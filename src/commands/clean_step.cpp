@@ -1,0 +1,100 @@
+#include "commands/clean_step.hpp"
+
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "base/exit_status.hpp"
+#include "base/logger.hpp"
+#include "commands/command_runner.hpp"
+#include "platform/files.hpp"
+#include "platform/process.hpp"
+#include "platform/signals.hpp"
+#include "project/work_tree.hpp"
+#include "tools/tool_registry.hpp"
+
+namespace quarn {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::chrono::seconds kGitTimeout{30};
+
+// Why `build` must stay, or empty when it may go: the project's own sources may be in it.
+std::string reasonToKeep(const std::string& folder) {
+  const WorkTree tree = findWorkTree(folder);
+  switch (tree.system) {
+    case WorkTree::System::None: return {};
+    case WorkTree::System::Mercurial:
+      return "it lies in a Mercurial work tree, which quarn cannot ask which files it tracks";
+    case WorkTree::System::Subversion:
+      return "it lies in a Subversion work tree, which quarn cannot ask which files it tracks";
+    case WorkTree::System::Git: break;
+  }
+  const std::string git = ToolRegistry::locate("git", folder);
+  if (git.empty()) return "it lies in a git work tree and git is not installed to say what it tracks";
+  const platform::CapturedOutput listed =
+      platform::captureProgramOutput({git, "ls-files", "-z", "--", "build"}, folder, kGitTimeout);
+  if (!listed.completed || listed.status != 0) {
+    return "it lies in a git work tree and git could not say what it tracks";
+  }
+  return listed.output.empty() ? std::string() : "git tracks files in it";
+}
+
+bool existsAsEntry(const fs::path& path) {
+  std::error_code error;
+  return fs::exists(fs::symlink_status(path, error));
+}
+
+}  // namespace
+
+CleanOutcome runCleanStep(const Project& project, bool dryRun) {
+  const auto logger = Logger::get();
+  const CleanStep& clean = project.config.clean;
+  bool didSomething = false;
+  if (clean.removeBuildFolder) {
+    const fs::path build = (fs::path(project.folder) / "build").lexically_normal();
+    if (existsAsEntry(build)) {
+      const std::string reason = reasonToKeep(project.folder);
+      if (!reason.empty()) {
+        logger->warn(fmt::format("Leaving '{}' in place: {}", build.string(), reason));
+      } else if (dryRun) {
+        logger->info(fmt::format("Would remove '{}'", build.string()));
+      } else {
+        const platform::Removal removal = platform::removeTree(build.string());
+        if (removal.stopped) return CleanOutcome::Interrupted;
+        if (!removal.failedPath.empty()) {
+          logger->error(
+              fmt::format("Could not remove '{}': {}", removal.failedPath, removal.error));
+          return CleanOutcome::Failed;
+        }
+        for (const std::string& mount : removal.mounts) {
+          logger->warn(fmt::format("Leaving '{}' in place: another file system is mounted there",
+                                   mount));
+        }
+        didSomething = true;
+      }
+    }
+  }
+  if (clean.command.empty()) return didSomething ? CleanOutcome::Cleaned : CleanOutcome::NothingToDo;
+  if (dryRun) {
+    logger->info(fmt::format("Would run: {}", clean.command));
+    return CleanOutcome::Cleaned;
+  }
+  const platform::ProcessStatus status = CommandRunner().run(clean.command, {}, project.folder);
+  if (platform::stopSignal() != 0 || status.status == kExitInterrupted) {
+    return CleanOutcome::Interrupted;
+  }
+  if (status.status == 0) return CleanOutcome::Cleaned;
+  if (status.status < 0) {
+    logger->error(fmt::format("Could not start '{}': {}", clean.command, status.startError));
+  } else {
+    logger->error(fmt::format("'{}' failed with status {}", clean.command, status.status));
+  }
+  return CleanOutcome::Failed;
+}
+
+}  // namespace quarn

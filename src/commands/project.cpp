@@ -1,0 +1,126 @@
+#include "commands/project.hpp"
+
+#include <filesystem>
+#include <system_error>
+
+#include "project/kinds.hpp"
+#include "project/planner.hpp"
+#include "project/project_detector.hpp"
+#include "project/work_tree.hpp"
+
+namespace quarn {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool hasSettingsFile(const std::string& folder) {
+  std::error_code error;
+  return fs::exists(fs::path(folder) / kSettingsFileName, error);
+}
+
+bool holdsProject(const std::string& folder) {
+  return ProjectDetector().detect(folder) != ProjectType::Unknown || hasSettingsFile(folder);
+}
+
+// The folder to use when no path was typed: the current one, unless it holds no project and lies
+// in a work tree, where the nearest parent up to the work tree's root that holds one is taken.
+std::optional<std::string> projectRootAbove(const std::string& current) {
+  const WorkTree tree = findWorkTree(current);
+  if (tree.system == WorkTree::System::None) return std::nullopt;
+  fs::path folder = absoluteFolder(current);
+  while (folder.string() != tree.root && folder.has_relative_path()) {
+    folder = folder.parent_path();
+    if (holdsProject(folder.string())) return folder.string();
+  }
+  return std::nullopt;
+}
+
+void applySettings(Project& project) {
+  const ProjectSettings& settings = *project.settings;
+  BuildConfig& config = project.config;
+  if (settings.build) {
+    config.setupStep.clear();
+    config.buildStep = *settings.build;
+    config.buildCommand = *settings.build;
+    config.argumentsAt = std::string::npos;
+    config.argumentPrefix.clear();
+    config.note.clear();
+  }
+  if (settings.tools) {
+    config.tools = *settings.tools;
+    config.buildTool = config.tools.empty() ? std::string() : config.tools.front();
+  }
+  if (settings.clean) {
+    config.clean.removeBuildFolder = false;
+    config.clean.command = *settings.clean;
+    config.clean.tools.clear();
+  }
+  config.evidence.emplace_back(kSettingsFileName);
+}
+
+}  // namespace
+
+std::optional<Project> findProject(const CommandOptions& options) {
+  Project project;
+  project.folder = options.path;
+  if (!options.pathGiven && !holdsProject(project.folder)) {
+    const std::optional<std::string> root = projectRootAbove(project.folder);
+    if (!root) return std::nullopt;
+    project.folder = *root;
+    project.rootFound = true;
+  }
+  // Detection comes first: a folder it cannot read is reported as detection reports it.
+  const Detection detection = ProjectDetector().detectMarker(project.folder);
+  project.settings = readProjectSettings(project.folder);
+
+  std::string chosen = options.kind;
+  project.kindChosen = !chosen.empty();
+  if (!project.kindChosen && project.settings && project.settings->kind) {
+    chosen = *project.settings->kind;
+  }
+  PlanRequest request;
+  request.folder = project.folder;
+  if (const Kind* kind = kindNamed(chosen)) {
+    request.type = kind->type;
+    request.chosen = true;
+  } else {
+    request.type = detection.type;
+    request.marker = detection.marker;
+  }
+  if (request.type == ProjectType::Unknown) {
+    if (!project.settings) return std::nullopt;
+    if (!project.settings->build) {
+      throw SettingsError(project.settings->file +
+                          ": no kind is detected here; set 'kind' or 'build'");
+    }
+    request.type = ProjectType::Custom;
+    request.chosen = true;
+  }
+  project.config = request.type == ProjectType::Custom ? configFromTable(ProjectType::Custom)
+                                                       : planBuild(request);
+  if (project.settings) applySettings(project);
+  return project;
+}
+
+std::string configuredBy(const Project& project) {
+  std::string text;
+  if (project.kindChosen) text = "--kind";
+  if (project.settings) {
+    std::string keys;
+    for (const std::string& key : project.settings->keys) {
+      if (key == "kind" && project.kindChosen) continue;
+      keys += keys.empty() ? key : ", " + key;
+    }
+    if (!text.empty()) text += ", ";
+    text += keys.empty() ? std::string(kSettingsFileName)
+                         : std::string(kSettingsFileName) + " (" + keys + ")";
+  }
+  return text;
+}
+
+std::string shownFolder(const Project& project, const CommandOptions& options) {
+  return project.rootFound ? project.folder : options.path;
+}
+
+}  // namespace quarn

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "commands/options.hpp"
+#include "project/project_type.hpp"
+#include "project/settings_file.hpp"
+
+namespace quarn {
+
+// A recognised project and how to build it.
+struct Project {
+  std::string folder;  // where every step runs: the path as typed, or the root found above it
+  bool rootFound = false;   // found by looking up from the current folder
+  BuildConfig config;
+  bool kindChosen = false;  // by --kind
+  std::optional<ProjectSettings> settings;
+};
+
+// The project the options name: the folder's kind (or the one --kind or quarn.toml names), with
+// the plan refined by the folder's evidence and overridden by its quarn.toml. Without a path, a
+// current folder that holds no marker inside a work tree gives way to the nearest parent, up to
+// the work tree's root, that does. nullopt when there is no project. Throws SettingsError.
+std::optional<Project> findProject(const CommandOptions& options);
+
+// The folder shown for the project: the path as typed, or the root that was found.
+std::string shownFolder(const Project& project, const CommandOptions& options);
+
+// What overrode detection, as "quarn.toml (kind, build)" or "--kind"; empty when nothing did.
+std::string configuredBy(const Project& project);
+
+}  // namespace quarn
