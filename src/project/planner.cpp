@@ -136,7 +136,10 @@ std::string relativeTo(const std::string& folder, const std::string& inner,
 
 void planJavaScript(BuildConfig& config, const Folder& folder, const PlanRequest& request) {
   const PackageJson package = readPackageJson(folder.at("package.json"));
-  if (!package.isObject) return;  // the manager will say what is wrong with the file
+  if (!package.isObject) {
+    config.clean.command.clear();  // no clean script is known
+    return;                        // the manager will say what is wrong with the file
+  }
   ProjectType manager = request.chosen ? request.type : ProjectType::Unknown;
   int yarnMajor = 0;
   if (manager == ProjectType::Unknown && package.packageManager) {

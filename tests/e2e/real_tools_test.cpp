@@ -1,5 +1,6 @@
 // quarn on the bundled examples with the real build tools of this machine. A tool that is not
 // installed skips its cases with a message.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -49,9 +50,11 @@ RunOptions realToolOptions(const TempDir& dir) {
 void copyExample(const std::string& kind, const TempDir& dir) {
   const fs::path source = fs::path(QUARN_SOURCE_DIR) / "examples" / kind;
   fs::copy(source, dir / kind, fs::copy_options::recursive);
-  for (const char* artefact : {"build", "target", "dist", "hello", "Cargo.lock"}) {
+  for (const char* artefact : {"build", "target", "dist", "hello", "Cargo.lock", "node_modules",
+                               "configure", "Makefile.in", "autom4te.cache"}) {
     fs::remove_all(dir / kind / artefact);
   }
+  if (fs::exists(dir / kind / "Makefile.am")) fs::remove(dir / kind / "Makefile");
 }
 
 struct Example {
@@ -60,6 +63,7 @@ struct Example {
   std::string artefact;   // what a build leaves, relative to the project
   std::string breakFile;  // a file that a syntax error is written into
   std::string broken;
+  bool twice = false;  // the second build, in a folder built already, must work too
 };
 
 const Example kBuildable[] = {
@@ -67,6 +71,13 @@ const Example kBuildable[] = {
     {"make", "make", "hello", "hello.c", "int main( {\n"},
     {"cargo", "cargo", "target/release/hello", "src/main.rs", "fn main( {\n"},
     {"npm", "npm", "dist/index.js", "build.js", "const = ;\n"},
+    {"go", "go", "hello", "main.go", "package main\nfunc main( {\n"},
+    {"meson", "meson", "build/hello", "hello.c", "int main( {\n", true},
+    {"autotools", "autoreconf", "hello", "hello.c", "int main( {\n"},
+    // Fresh clones: the dependencies are installed first, as each manager does for a checkout.
+    {"npm-deps", "npm", "dist/index.js", "build.js", "const = ;\n"},
+    {"pnpm", "pnpm", "dist/index.js", "build.js", "const = ;\n"},
+    {"yarn", "yarn", "dist/index.js", "build.js", "const = ;\n"},
 };
 
 void PrintTo(const Example& example, std::ostream* out) { *out << example.kind; }
@@ -78,9 +89,11 @@ TEST_P(RealBuild, BuildsTheExampleAndLeavesItsArtefact) {
   if (!toolAvailable(example.tool)) GTEST_SKIP() << example.tool << " is not installed here";
   const TempDir dir;
   copyExample(example.kind, dir);
-  const test::RunResult result = runQuarn({"build", example.kind}, realToolOptions(dir));
-  EXPECT_EQ(result.status, 0) << result.out << result.err;
-  EXPECT_NE(result.out.find("[info] ✓ Build successful ("), std::string::npos) << result.out;
+  for (int round = 0; round < (example.twice ? 2 : 1); ++round) {
+    const test::RunResult result = runQuarn({"build", example.kind}, realToolOptions(dir));
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("[info] ✓ Build successful ("), std::string::npos) << result.out;
+  }
   EXPECT_TRUE(fs::exists(dir / example.kind / example.artefact)) << example.artefact;
   EXPECT_FALSE(fs::exists(dir / example.artefact)) << "built outside the project";
 }
@@ -97,7 +110,11 @@ TEST_P(RealBuild, ASyntaxErrorIsAFailedBuild) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, RealBuild, ::testing::ValuesIn(kBuildable),
-                         [](const auto& info) { return info.param.kind; });
+                         [](const auto& info) {
+        std::string name = info.param.kind;
+        name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+        return name;
+      });
 
 TEST(RealTools, RebuildRemovesTheCMakeBuildFolderAndBuildsAgain) {
   if (!toolAvailable("cmake")) GTEST_SKIP() << "cmake is not installed here";
@@ -112,6 +129,30 @@ TEST(RealTools, RebuildRemovesTheCMakeBuildFolderAndBuildsAgain) {
   EXPECT_TRUE(fs::exists(dir / "cmake/build/hello"));
   EXPECT_NE(result.out.find("[info] Cleaning build directory...\n[info] Detected: C++ (CMake)\n"),
             std::string::npos);
+}
+
+TEST(RealTools, CMakeBuildsWithNinjaAndTheCacheHitsOnRebuild) {
+  for (const char* tool : {"cmake", "ninja", "ccache"}) {
+    if (!toolAvailable(tool)) GTEST_SKIP() << tool << " is not installed here";
+  }
+  const TempDir dir;
+  copyExample("cmake", dir);
+  RunOptions options = realToolOptions(dir);
+  options.env["CCACHE_DIR"] = (dir / "ccache").string();
+  for (const char* name : {"CMAKE_GENERATOR", "CMAKE_C_COMPILER_LAUNCHER",
+                           "CMAKE_CXX_COMPILER_LAUNCHER", "QUARN_NO_CACHE"}) {
+    options.env[name] = std::nullopt;
+  }
+  ASSERT_EQ(runQuarn({"build", "cmake"}, options).status, 0);
+  EXPECT_TRUE(fs::exists(dir / "cmake/build/build.ninja"));
+  EXPECT_NE(test::readFile(dir / "cmake/build/CMakeCache.txt")
+                .find("CMAKE_CXX_COMPILER_LAUNCHER:STRING=ccache"),
+            std::string::npos);
+  ASSERT_EQ(runQuarn({"rebuild", "cmake"}, options).status, 0);
+  const std::string stats = test::runProgram({"ccache", "--print-stats"}, options).out;
+  const size_t hit = stats.find("direct_cache_hit\t");
+  ASSERT_NE(hit, std::string::npos) << stats;
+  EXPECT_GT(std::stoi(stats.substr(hit + 17)), 0) << stats;
 }
 
 TEST(RealTools, ValidateShowsEachToolsFirstVersionLine) {

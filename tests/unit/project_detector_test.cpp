@@ -1,6 +1,3 @@
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <random>
 #include <string>
@@ -10,12 +7,14 @@
 
 #include "project/project_detector.hpp"
 #include "support/reference_detector.hpp"
+#include "support/sketch.hpp"
 #include "support/test_support.hpp"
 
 namespace quarn {
 namespace {
 
 namespace fs = std::filesystem;
+using test::makeEntry;
 using test::TempDir;
 
 TEST(ProjectDetector, ConfigurationAndDisplayNameOfEveryType) {
@@ -51,19 +50,6 @@ TEST(ProjectDetector, ConfigurationAndDisplayNameOfEveryType) {
   for (int value : {-1, 1000}) {
     EXPECT_EQ(detector.getTypeName(static_cast<ProjectType>(value)), "Unknown");
     EXPECT_EQ(detector.getConfigForType(static_cast<ProjectType>(value)).buildTool, "unknown");
-  }
-}
-
-// Creates an entry in `dir` from its sketch: "name" a file, "name/" a folder, "name@" a broken
-// link, "name|" a FIFO, "name!" an executable file.
-void makeEntry(const TempDir& dir, const std::string& sketch) {
-  const std::string name = sketch.substr(0, sketch.size() - 1);
-  switch (sketch.back()) {
-    case '/': fs::create_directory(dir / name); break;
-    case '@': fs::create_symlink(dir / "no-such-target", dir / name); break;
-    case '|': ASSERT_EQ(::mkfifo((dir / name).c_str(), 0644), 0); break;
-    case '!': fs::permissions(dir.write(name, "x"), fs::perms::owner_all); break;
-    default: dir.write(sketch, "x"); break;
   }
 }
 

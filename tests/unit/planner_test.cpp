@@ -1,0 +1,225 @@
+// The plan quarn makes for folders shaped like real public projects: the names at their root (no
+// content copied), and the package.json fields or makefile rules that matter.
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "project/project_detector.hpp"
+#include "support/sketch.hpp"
+#include "support/test_support.hpp"
+
+namespace quarn {
+namespace {
+
+using test::makeEntry;
+using test::ScopedEnv;
+using test::TempDir;
+
+struct Case {
+  const char* like;                           // the kind of project the listing is modelled on
+  std::vector<std::string> entries;           // sketches, see makeEntry
+  std::map<std::string, std::string> files;   // files with content that matters
+  std::string plan;                           // display name | build command | tools | clean
+  const char* project = "";                   // the project folder, when not the root
+  std::optional<std::string> virtualEnv = {};  // VIRTUAL_ENV
+};
+
+const char* const kMakefileWithClean = "all: app\n\tcc -o app app.c\n\n.PHONY: clean\nclean:\n\trm -f app\n";
+
+TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
+  const Case cases[] = {
+      {"a Maven and Gradle sample with both wrappers",
+       {".mvn/", "build.gradle", "gradle/", "gradlew!", "gradlew.bat", "mvnw!", "mvnw.cmd",
+        "pom.xml", "settings.gradle", "src/", "README.md"},
+       {},
+       "Java (Maven) | ./mvnw clean package | java | "},
+      {"a Gradle build in Kotlin script with its wrapper",
+       {"build.gradle.kts", "gradle/", "gradlew!", "gradlew.bat", "settings.gradle.kts",
+        "gradle.properties", "documentation/", "README.md"},
+       {},
+       "Java (Gradle) | ./gradlew build | java | "},
+      {"a Gradle build whose wrapper lost its execute bit",
+       {"build.gradle", "gradlew", "settings.gradle", "src/"},
+       {},
+       "Java (Gradle) | gradle build | gradle | "},
+      {"a Maven library without a wrapper",
+       {"pom.xml", "src/", ".github/", "LICENSE"},
+       {},
+       "Java (Maven) | mvn clean package | mvn | "},
+      {"a Rust command-line tool",
+       {"Cargo.toml", "Cargo.lock", "crates/", "build.rs", "tests/", "README.md"},
+       {},
+       "Rust (Cargo) | cargo build --release | cargo | cargo clean"},
+      {"a Rust tool with Python bindings",
+       {"Cargo.toml", "Cargo.lock", "pyproject.toml", "crates/", "python/", "docs/"},
+       {},
+       "Rust (Cargo) | cargo build --release | cargo | cargo clean"},
+      {"a Go static site generator",
+       {"go.mod", "go.sum", "main.go", "commands/", "hugolib/", "README.md"},
+       {},
+       "Go | go build ./... | go | go clean"},
+      {"a Go monorepo driven by its Makefile",
+       {"go.mod", "go.work", "go.sum", "cmd/", "pkg/", "hack/", "build/"},
+       {{"Makefile", kMakefileWithClean}},
+       "C (Make) | make | make | make clean"},
+      {"a C library whose makefile has no clean target",
+       {"lib/", "programs/"},
+       {{"GNUmakefile", "all:\n\t$(MAKE) -C lib\nclean-all:\n\trm -rf out\n"}},
+       "C (Make) | make | make | "},
+      {"an init system built with Meson",
+       {"meson.build", "meson_options.txt", "src/", "man/", "test/", "README"},
+       {},
+       "C/C++ (Meson) | meson setup build --buildtype=release && meson compile -C build | meson | "},
+      {"a Meson project configured already",
+       {"meson.build", "build/meson-private/coredata.dat", "src/"},
+       {},
+       "C/C++ (Meson) | meson compile -C build | meson | "},
+      {"a transfer library with CMake and autotools",
+       {"CMakeLists.txt", "configure.ac", "Makefile.am", "acinclude.m4", "lib/", "src/"},
+       {},
+       "C++ (CMake) | cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build "
+       "--config Release | cmake | "},
+      {"a terminal multiplexer from its repository",
+       {"autogen.sh", "configure.ac", "Makefile.am", "compat/", "tmux.c", "README"},
+       {},
+       "C (Autotools) | sh autogen.sh && ./configure && make | make, autoreconf | "},
+      {"an autotools project without autogen.sh",
+       {"configure.ac", "Makefile.am", "src/"},
+       {},
+       "C (Autotools) | autoreconf -fi && ./configure && make | make, autoreconf | "},
+      {"a GNU release tarball",
+       {"configure!", "configure.ac", "Makefile.am", "Makefile.in", "aclocal.m4", "src/"},
+       {},
+       "C (Autotools) | ./configure && make | make | "},
+      {"a JavaScript build tool on pnpm",
+       {"pnpm-lock.yaml", "pnpm-workspace.yaml", "packages/", "docs/"},
+       {{"package.json",
+         R"({"private": true, "packageManager": "pnpm@9.15.0",
+             "scripts": {"build": "pnpm -r build"}, "devDependencies": {"typescript": "5"}})"}},
+       "JavaScript (pnpm) | pnpm install --frozen-lockfile && pnpm run build | pnpm | "},
+      {"a UI library on yarn 1",
+       {"yarn.lock", "packages/", "scripts/", "fixtures/"},
+       {{"package.json",
+         R"({"private": true, "scripts": {"build": "node ./scripts/build.js", "clean": "rm -rf build"},
+             "devDependencies": {"rollup": "3"}})"}},
+       "JavaScript (yarn) | yarn install --frozen-lockfile && yarn run build | yarn | yarn run clean"},
+      {"a test runner on yarn 4",
+       {"yarn.lock", ".yarnrc.yml", "packages/"},
+       {{"package.json",
+         R"({"packageManager": "yarn@4.5.0", "scripts": {"build": "node build.mjs"},
+             "devDependencies": {"typescript": "5"}})"}},
+       "JavaScript (yarn) | yarn install --immutable && yarn run build | yarn | "},
+      {"a web framework with no build script and no lockfile",
+       {"index.js", "lib/", "test/", "History.md"},
+       {{"package.json",
+         R"({"scripts": {"test": "mocha"}, "dependencies": {"accepts": "1"},
+             "devDependencies": {"mocha": "10"}})"}},
+       "JavaScript (npm) | npm install | npm | "},
+      {"the same framework installed already",
+       {"index.js", "node_modules/", "package-lock.json"},
+       {{"package.json", R"({"scripts": {"test": "mocha"}, "dependencies": {"accepts": "1"}})"}},
+       "JavaScript (npm) |  | npm | "},
+      {"an npm package with a lockfile, installed",
+       {"package-lock.json", "node_modules/", "src/"},
+       {{"package.json", R"({"scripts": {"build": "tsc"}, "devDependencies": {"typescript": "5"}})"}},
+       "JavaScript (npm) | npm run build | npm | "},
+      {"an npm package with a lockfile, fresh from git",
+       {"npm-shrinkwrap.json", "src/"},
+       {{"package.json", R"({"scripts": {"build": "tsc"}, "devDependencies": {"typescript": "5"}})"}},
+       "JavaScript (npm) | npm ci && npm run build | npm | "},
+      {"a package on bun",
+       {"bun.lock", "src/"},
+       {{"package.json", R"({"scripts": {"build": "bun build"}, "dependencies": {"hono": "4"}})"}},
+       "JavaScript (bun) | bun install && bun run build | bun | "},
+      {"a package whose manifest is empty",
+       {"src/"},
+       {{"package.json", "{}"}},
+       "JavaScript (npm) | npm run build | npm | "},
+      {"a pnpm workspace member, its lockfile at the repository root",
+       {".git/", "pnpm-lock.yaml", "packages/vite/src/"},
+       {{"package.json", R"({"private": true})"},
+        {"packages/vite/package.json",
+         R"({"scripts": {"build": "rollup -c"}, "devDependencies": {"rollup": "4"}})"}},
+       "JavaScript (pnpm) | pnpm install --frozen-lockfile && pnpm run build | pnpm | ",
+       "packages/vite"},
+      {"an HTTP library for Python",
+       {"pyproject.toml", "setup.py", "setup.cfg", "src/", "tests/"},
+       {},
+       "Python (pip) | pip install -e . | pip | "},
+      {"the same library with a project virtual environment",
+       {"pyproject.toml", "src/", ".venv/bin/pip!"},
+       {},
+       "Python (pip) | .venv/bin/pip install -e . | .venv/bin/pip | "},
+      {"the same, with another environment active",
+       {"pyproject.toml", "src/", ".venv/bin/pip!"},
+       {},
+       "Python (pip) | pip install -e . | pip | ",
+       "",
+       "/opt/other-venv"},
+      {"a Python project on Poetry",
+       {"pyproject.toml", "poetry.lock", "src/", "tests/"},
+       {},
+       "Python (Poetry) | poetry install | poetry | "},
+      {"a Python project on uv",
+       {"pyproject.toml", "uv.lock", "src/"},
+       {},
+       "Python (uv) | uv sync | uv | "},
+      {"a .NET decompiler",
+       {"ILSpy.sln", "ILSpy/", "ICSharpCode.Decompiler/", "global.json"},
+       {},
+       "C# (.NET) | dotnet build -c Release | dotnet | dotnet clean -c Release"},
+      {"a JSON library with every build system",
+       {"CMakeLists.txt", "Makefile", "meson.build", "BUILD.bazel", "MODULE.bazel", "include/"},
+       {},
+       "C++ (CMake) | cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build "
+       "--config Release | cmake | "},
+      {"an OCaml library", {"dune-project", "lib/", "bin/", "test/", "x.opam"}, {},
+       "OCaml (Dune) | dune build | dune | dune clean"},
+      {"an Elixir web framework", {"mix.exs", "mix.lock", "lib/", "test/", "config/"}, {},
+       "Elixir (Mix) | mix compile | mix | mix clean"},
+      // Evidence that cannot be taken is no evidence: today's plan, never a hang or a crash.
+      {"a package.json that is a FIFO", {"package.json|"}, {}, "JavaScript (npm) | npm run build | npm | "},
+      {"a package.json that is a folder", {"package.json/"}, {}, "JavaScript (npm) | npm run build | npm | "},
+      {"a package.json that is no object", {}, {{"package.json", "[1, 2]"}},
+       "JavaScript (npm) | npm run build | npm | "},
+      {"a package.json too large to read", {},
+       {{"package.json", "{" + std::string(5 << 20, ' ') + "}"}},
+       "JavaScript (npm) | npm run build | npm | "},
+      {"a package.json nested deeper than anyone writes", {},
+       {{"package.json", std::string(100000, '[') + std::string(100000, ']')}},
+       "JavaScript (npm) | npm run build | npm | "},
+      {"a packageManager field that is not a string", {"yarn.lock"},
+       {{"package.json", R"({"packageManager": 7, "scripts": {"build": "x"}})"}},
+       "JavaScript (yarn) | yarn run build | yarn | "},
+      {"a packageManager field naming an unknown manager", {"pnpm-lock.yaml"},
+       {{"package.json", R"({"packageManager": "deno@2.0.0", "scripts": {"build": "x"}})"}},
+       "JavaScript (pnpm) | pnpm run build | pnpm | "},
+      {"a packageManager field without a lockfile", {},
+       {{"package.json", R"({"packageManager": "yarn", "dependencies": {"a": "1"}, "scripts": {"build": "x"}})"}},
+       "JavaScript (yarn) | yarn install && yarn run build | yarn | "},
+      {"lockfiles that are a folder and a FIFO", {"yarn.lock/", "pnpm-lock.yaml|"},
+       {{"package.json", R"({"scripts": {"build": "x"}})"}},
+       "JavaScript (npm) | npm run build | npm | "},
+      {"a uv.lock that is a folder", {"pyproject.toml", "uv.lock/"}, {},
+       "Python (pip) | pip install -e . | pip | "},
+  };
+  for (const Case& c : cases) {
+    const TempDir dir;
+    for (const std::string& entry : c.entries) makeEntry(dir, entry);
+    for (const auto& [name, content] : c.files) dir.write(name, content);
+    const ScopedEnv virtualEnv("VIRTUAL_ENV", c.virtualEnv);
+    const BuildConfig config = ProjectDetector().getBuildConfig((dir / c.project).string());
+    std::string tools;
+    for (const std::string& tool : config.tools) tools += (tools.empty() ? "" : ", ") + tool;
+    EXPECT_EQ(config.displayName + " | " + config.buildCommand + " | " + tools + " | " +
+                  config.clean.command,
+              c.plan)
+        << c.like;
+  }
+}
+
+}  // namespace
+}  // namespace quarn
