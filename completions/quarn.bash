@@ -1,19 +1,33 @@
-# bash completion for quarn: the command word first, then a project folder.
+# bash completion for quarn: the command word first, then its options and a project folder.
 _quarn() {
-  local cur=${COMP_WORDS[COMP_CWORD]}
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+  local kinds="dotnet cmake cargo make gradle npm maven pip go meson autotools dune mix pnpm yarn bun uv poetry custom"
   COMPREPLY=()
-  case $COMP_CWORD in
-    1)
-      mapfile -t COMPREPLY < <(compgen -W "build rebuild detect validate info help" -- "$cur")
-      ;;
-    2)
-      case ${COMP_WORDS[1]} in
-        build | rebuild | detect | validate | info)
-          compopt -o filenames 2>/dev/null
-          mapfile -t COMPREPLY < <(compgen -d -- "$cur")
-          ;;
-      esac
-      ;;
+  if ((COMP_CWORD == 1)); then
+    mapfile -t COMPREPLY < <(compgen -W "build rebuild clean detect validate info help --version" -- "$cur")
+    return
+  fi
+  local options i
+  case ${COMP_WORDS[1]} in
+    build | rebuild) options="--dry-run --jobs --kind --quiet --version --help" ;;
+    clean) options="--dry-run --kind --quiet --version --help" ;;
+    detect | validate | info) options="--json --kind --quiet --version --help" ;;
+    *) return ;;
   esac
+  # After "--" the words are the build's own.
+  for ((i = 2; i < COMP_CWORD; i++)); do [[ ${COMP_WORDS[i]} == -- ]] && return; done
+  case $prev in
+    --kind)
+      mapfile -t COMPREPLY < <(compgen -W "$kinds" -- "$cur")
+      return
+      ;;
+    -j | --jobs) return ;;
+  esac
+  if [[ $cur == -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
+  else
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+  fi
 }
 complete -F _quarn quarn

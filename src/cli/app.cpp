@@ -52,17 +52,20 @@ Handler findHandler(const std::string& command) {
 
 int dispatch(const CommandLine& line) {
   const auto logger = Logger::get();
-  if (!line.quiet && !line.options.json) printBanner();
   const std::string& command = line.command;
-  if (command == "help" || command == "--help" || command == "-h" || line.help) {
-    printUsage();
-    return kExitSuccess;
-  }
-  Handler handler = findHandler(command);
-  if (handler == nullptr || !line.error.empty()) {
+  const bool helpWord = command == "help" || command == "--help" || command == "-h";
+  const Handler handler = findHandler(command);
+  // A line that cannot be used is shown as such whatever -q, --json or -h also say.
+  if (!helpWord && (handler == nullptr || !line.error.empty())) {
+    printBanner();
     logger->error(handler == nullptr ? fmt::format("Unknown command: {}", command) : line.error);
     printUsage();
     return kExitUsage;
+  }
+  if (!line.quiet && !line.options.json) printBanner();
+  if (helpWord || line.help) {
+    printUsage();
+    return kExitSuccess;
   }
   return handler(line.options);
 }
@@ -83,12 +86,13 @@ int run(int argc, char** argv) {
   bool json = false;
   try {
     const CommandLine line = readCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-    json = line.options.json && line.error.empty();
+    const bool usable = line.error.empty();
+    json = line.options.json && usable;
     // With --json, standard output holds the object alone: records go to standard error.
     Logger::init(json);
-    Logger::setQuiet(line.quiet);
+    Logger::setQuiet(line.quiet && usable);
     ensureDataDirectory();
-    if (line.version) {
+    if (line.version && usable) {
       fmt::print("quarn {}\n", QUARN_VERSION);
       status = kExitSuccess;
     } else {

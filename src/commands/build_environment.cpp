@@ -53,7 +53,8 @@ BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& 
     } else if (kind.jobsVariable == "MAKEFLAGS") {
       // Added to what the user's MAKEFLAGS already say.
       const char* current = std::getenv("MAKEFLAGS");
-      const std::string before = current != nullptr && current[0] != '\0' ? current + std::string(" ") : "";
+      const std::string before =
+          current != nullptr && current[0] != '\0' ? current + std::string(" ") : "";
       environment.variables.emplace_back("MAKEFLAGS", before + fmt::format("-j{}", jobs));
     } else if (!kind.jobsVariable.empty()) {
       environment.variables.emplace_back(std::string(kind.jobsVariable), std::to_string(jobs));

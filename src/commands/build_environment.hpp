@@ -13,9 +13,9 @@ namespace quarn {
 struct BuildEnvironment {
   platform::EnvironmentOverrides variables;  // set in the build's environment
   std::string flags;                         // added to the build step (for --jobs)
-  unsigned jobs = 0;                         // the parallelism asked for or chosen; 0: the tool's own
-  std::string generator;                     // the CMake generator chosen
-  std::string compilerCache;                 // the compiler cache put in front of the compiler
+  unsigned jobs = 0;          // the parallelism asked for or chosen; 0: the tool's own
+  std::string generator;      // the CMake generator chosen
+  std::string compilerCache;  // the compiler cache put in front of the compiler
 };
 
 // The defaults for building `project`: for CMake, a parallel level of the processors quarn may

@@ -45,9 +45,9 @@ class Chunker {
 
 }  // namespace
 
-platform::ProcessStatus CommandRunner::run(const std::string& command, OutputCallback onOutput,
-                                           const std::string& workingDirectory,
-                                           const platform::EnvironmentOverrides& environment) const {
+platform::ProcessStatus CommandRunner::run(
+    const std::string& command, OutputCallback onOutput, const std::string& workingDirectory,
+    const platform::EnvironmentOverrides& environment) const {
   std::cout.flush();
   if (!onOutput) return platform::runShellCommand(command, workingDirectory, {}, environment);
 

@@ -92,10 +92,13 @@ std::optional<Project> findProject(const CommandOptions& options) {
     if (!project.settings) return std::nullopt;
     if (!project.settings->build) {
       throw SettingsError(project.settings->file +
-                          ": no kind is detected here; set 'kind' or 'build'");
+                          ":1:1: no kind is detected here; set 'kind' or 'build'");
     }
     request.type = ProjectType::Custom;
     request.chosen = true;
+  }
+  if (request.type == ProjectType::Custom && !(project.settings && project.settings->build)) {
+    throw SettingsError("--kind custom needs a quarn.toml that sets 'build'");
   }
   project.config = request.type == ProjectType::Custom ? configFromTable(ProjectType::Custom)
                                                        : planBuild(request);

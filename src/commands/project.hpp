@@ -11,8 +11,8 @@ namespace quarn {
 
 // A recognised project and how to build it.
 struct Project {
-  std::string folder;  // where every step runs: the path as typed, or the root found above it
-  bool rootFound = false;   // found by looking up from the current folder
+  std::string folder;      // where every step runs: the path as typed, or the root found above it
+  bool rootFound = false;  // found by looking up from the current folder
   BuildConfig config;
   bool kindChosen = false;  // by --kind
   std::optional<ProjectSettings> settings;

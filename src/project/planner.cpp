@@ -94,9 +94,9 @@ struct Lockfile {
 // The nearest lockfile of any package manager, or of `only` when it is not Unknown.
 Lockfile findLockfile(const std::vector<std::string>& folders, ProjectType only) {
   const std::pair<const char*, ProjectType> kLockfiles[] = {
-      {"pnpm-lock.yaml", ProjectType::Pnpm},    {"yarn.lock", ProjectType::Yarn},
-      {"bun.lock", ProjectType::Bun},           {"bun.lockb", ProjectType::Bun},
-      {"package-lock.json", ProjectType::Npm},  {"npm-shrinkwrap.json", ProjectType::Npm},
+      {"pnpm-lock.yaml", ProjectType::Pnpm},   {"yarn.lock", ProjectType::Yarn},
+      {"bun.lock", ProjectType::Bun},          {"bun.lockb", ProjectType::Bun},
+      {"package-lock.json", ProjectType::Npm}, {"npm-shrinkwrap.json", ProjectType::Npm},
   };
   for (const std::string& folder : folders) {
     const Folder here(folder);
@@ -162,8 +162,9 @@ void planJavaScript(BuildConfig& config, const Folder& folder, const PlanRequest
   }
 
   std::string install;
-  const bool installed = folder.hasFolder("node_modules") ||
-                         (!lockfile.folder.empty() && Folder(lockfile.folder).hasFolder("node_modules"));
+  const bool installed =
+      folder.hasFolder("node_modules") ||
+      (!lockfile.folder.empty() && Folder(lockfile.folder).hasFolder("node_modules"));
   if (package.declaresDependencies && !installed) {
     const bool locked = !lockfile.name.empty();
     switch (manager) {
@@ -191,8 +192,8 @@ void planJavaScript(BuildConfig& config, const Folder& folder, const PlanRequest
 
 void planPython(BuildConfig& config, const Folder& folder, const PlanRequest& request) {
   if (!request.chosen) {
-    for (const auto& [lockfile, kind] : {std::pair{"uv.lock", ProjectType::Uv},
-                                         std::pair{"poetry.lock", ProjectType::Poetry}}) {
+    for (const auto& [lockfile, kind] :
+         {std::pair{"uv.lock", ProjectType::Uv}, std::pair{"poetry.lock", ProjectType::Poetry}}) {
       if (folder.hasFile(lockfile)) {
         std::vector<std::string> evidence = std::move(config.evidence);
         config = configFromTable(kind);
@@ -206,8 +207,8 @@ void planPython(BuildConfig& config, const Folder& folder, const PlanRequest& re
   const char* active = std::getenv("VIRTUAL_ENV");
   if (active != nullptr && active[0] != '\0') return;
   for (const char* venv : {".venv", "venv"}) {
-    const std::string pip = windows() ? std::string(venv) + "\\Scripts\\pip.exe"
-                                      : std::string(venv) + "/bin/pip";
+    const std::string pip =
+        windows() ? std::string(venv) + "\\Scripts\\pip.exe" : std::string(venv) + "/bin/pip";
     if (folder.hasProgram(pip)) {
       config.buildTool = pip;
       config.tools = {pip};

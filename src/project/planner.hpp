@@ -10,9 +10,9 @@ namespace quarn {
 BuildConfig configFromTable(ProjectType type);
 
 struct PlanRequest {
-  std::string folder;                      // the project folder
+  std::string folder;                       // the project folder
   ProjectType type = ProjectType::Unknown;  // the kind its markers decided, or the one chosen
-  std::string marker;                      // the marker that decided it; empty when chosen
+  std::string marker;                       // the marker that decided it; empty when chosen
   bool chosen = false;  // named by the user: evidence refines the plan but keeps the kind
 };
 

@@ -91,23 +91,36 @@ bool isDirectory(const std::string& path) {
   return status.type() == fs::file_type::directory;
 }
 
-// Lists `path` once and returns every marker some entry matches by name. Stops early once the
-// first marker matches, since nothing can take precedence over it.
-MarkerSet markersInListing(const std::string& path) {
-  MarkerSet listed;
-  platform::anyEntryName(path, [&listed](std::string_view name) {
-    listed |= markersMatchedByName(name);
-    return listed.test(0);
+// Every marker some entry of a folder matches by name, and the first entry that matched each.
+struct Listing {
+  MarkerSet markers;
+  std::vector<std::string> entries;
+};
+
+// Lists `path` once. Stops early once the first marker matches, since nothing can take
+// precedence over it.
+Listing markersInListing(const std::string& path) {
+  Listing listing;
+  listing.entries.resize(markers().size());
+  platform::anyEntryName(path, [&listing](std::string_view name) {
+    const MarkerSet matched = markersMatchedByName(name);
+    if ((matched & ~listing.markers).any()) {
+      for (size_t i = 0; i < listing.entries.size(); ++i) {
+        if (matched.test(i) && !listing.markers.test(i)) listing.entries[i] = name;
+      }
+      listing.markers |= matched;
+    }
+    return listing.markers.test(0);
   });
-  return listed;
+  return listing;
 }
 
 // Whether the marker `name` is in `directory`, by the existence test or, should the listing have
 // been taken, by the listing.
-bool hasMarker(const fs::path& directory, std::string_view name, const MarkerSet& listed) {
+bool hasMarker(const fs::path& directory, std::string_view name, const Listing& listed) {
   const std::vector<Marker>& all = markers();
   for (size_t i = 0; i < all.size(); ++i) {
-    if (all[i].name == name && listed.test(i)) return true;
+    if (all[i].name == name && listed.markers.test(i)) return true;
   }
   return existsFollowingLinks(directory / name);
 }
@@ -126,7 +139,7 @@ Detection ProjectDetector::detectMarker(const std::string& path) const {
   const fs::path directory(path.empty() ? "." : path);
   const std::vector<Marker>& all = markers();
   bool listingTaken = false;
-  MarkerSet listed;
+  Listing listed;
   for (size_t i = 0; i < all.size(); ++i) {
     const Marker& marker = all[i];
     const fs::path candidate = directory / marker.name;
@@ -142,12 +155,14 @@ Detection ProjectDetector::detectMarker(const std::string& path) const {
       listingTaken = true;
       if (isDirectory(directory.string())) listed = markersInListing(directory.string());
     }
-    if (!found && !listed.test(i)) continue;
+    if (!found && !listed.markers.test(i)) continue;
+    // The entry that matched is the evidence: "App.csproj", not ".csproj".
+    std::string entry = found ? std::string(marker.name) : listed.entries[i];
     // A Gradle file beside a pom.xml stays a Maven project, as it always was: that build works.
     if (marker.type == ProjectType::Gradle && hasMarker(directory, "pom.xml", listed)) {
-      return {ProjectType::Maven, std::string(marker.name)};
+      return {ProjectType::Maven, std::move(entry)};
     }
-    return {marker.type, std::string(marker.name)};
+    return {marker.type, std::move(entry)};
   }
   return {};
 }

@@ -49,7 +49,7 @@ struct BuildConfig {
   std::string displayName;
   std::vector<std::string> tools;  // every tool the build needs, buildTool first
   std::string setupStep;
-  std::string buildStep;       // arguments passed to the build go here, at `argumentsAt`
+  std::string buildStep;  // arguments passed to the build go here, at `argumentsAt`
   std::size_t argumentsAt = std::string::npos;  // npos: at the end
   std::string argumentPrefix;  // put before passed arguments ("--" for npm's scripts)
   std::string note;            // said once instead of building (a package without a build script)

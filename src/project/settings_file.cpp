@@ -74,12 +74,19 @@ std::optional<ProjectSettings> readProjectSettings(const std::string& folder) {
       const auto* list = node->as_array();
       if (list == nullptr) fail(file, node->source(), "'tools' must be an array of strings");
       std::vector<std::string> tools;
-      for (const toml::node& item : *list) tools.push_back(stringValue(file, "tools", item));
+      for (const toml::node& item : *list) {
+        if (!item.is_string()) fail(file, item.source(), "'tools' must be an array of strings");
+        tools.push_back(item.as_string()->get());
+      }
       settings.tools = std::move(tools);
     } else {
       fail(file, name->source(), fmt::format("unknown key '{}'", key));
     }
     settings.keys.push_back(key);
+  }
+  // "custom" has no command of its own: without one here, there would be nothing to run.
+  if (settings.kind == "custom" && !settings.build) {
+    fail(file, table.at("kind").source(), "kind 'custom' needs 'build'");
   }
   return settings;
 }

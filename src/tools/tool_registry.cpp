@@ -130,7 +130,8 @@ ToolRegistry::ToolRegistry() {
 
 ToolRegistry::ToolRegistry(const std::vector<std::string>& declared) : ToolRegistry() {
   for (const std::string& tool : declared) {
-    if (!tool.empty() && !isPath(tool)) tools_.emplace(tool, ToolInfo{tool, tool + " --version", {}, {}});
+    if (!tool.empty() && !isPath(tool))
+      tools_.emplace(tool, ToolInfo{tool, tool + " --version", {}, {}});
   }
 }
 

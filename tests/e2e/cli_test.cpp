@@ -31,8 +31,8 @@ TEST(Cli, HelpInEveryFormPrintsBannerAndUsage) {
 
 TEST(Cli, UnknownWordsAreReportedWithUsageAndStatusTwo) {
   EXPECT_TRUE(test::matchesGolden("unknown-command", runQuarn({"compile"}).out));
-  for (const std::string word : {"compile", "Build", "HELP", "-H", "--Help", " build", "build ",
-                                 "", "{}", "{0} %s", "détecter", "--dry-run", "-j"}) {
+  for (const std::string word : {"compile", "Build", "HELP", "-H", "--Help", " build", "build ", "",
+                                 "{}", "{0} %s", "détecter", "--dry-run", "-j"}) {
     const test::RunResult result = runQuarn({word, "."});
     EXPECT_EQ(result.status, 2) << word;
     EXPECT_EQ(result.out, test::banner() + "[error] Unknown command: " + word + "\n" + usage())

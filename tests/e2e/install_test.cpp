@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "project/kinds.hpp"
 #include "support/test_support.hpp"
 
 namespace quarn {
@@ -64,11 +65,17 @@ TEST(Install, BashCompletesCommandWordsThenFolders) {
   const Case cases[] = {
       {"quarn de", 1, "detect"},
       {"quarn re", 1, "rebuild"},
-      {"quarn ''", 1, "build detect help info rebuild validate"},
+      {"quarn ''", 1, "--version build clean detect help info rebuild validate"},
       {"quarn x", 1, ""},
       {"quarn build ex", 2, "examples extra"},
       {"quarn detect examples/", 2, "examples/cmake"},
       {"quarn help ex", 2, ""},
+      {"quarn build --d", 2, "--dry-run"},
+      {"quarn detect --j", 2, "--json"},
+      {"quarn clean -", 2, "--dry-run --help --kind --quiet --version"},
+      {"quarn build -n ex", 3, "examples extra"},
+      {"quarn info --kind ma", 3, "make maven"},
+      {"quarn build . -- ex", 4, ""},
   };
   const std::string script = std::string(QUARN_SOURCE_DIR) + "/completions/quarn.bash";
   RunOptions options;
@@ -80,6 +87,16 @@ TEST(Install, BashCompletesCommandWordsThenFolders) {
     const test::RunResult result = runProgram({"bash", "-c", command}, options);
     EXPECT_EQ(result.out, "complete -F _quarn quarn\n" + c.expected + "\n") << c.words;
   }
+  // The kinds offered after --kind are the ones quarn takes, none missing.
+  const std::string kinds = runProgram({"bash", "-c",
+                                        "source '" + script +
+                                            "'; COMP_WORDS=(quarn build --kind ''); COMP_CWORD=3; "
+                                            "_quarn; printf '%s\\n' \"${COMPREPLY[@]}\""},
+                                       options)
+                                .out;
+  std::string expected;
+  for (const std::string& name : kindNames()) expected += name + "\n";
+  EXPECT_EQ(kinds, expected);
 }
 
 TEST(Install, DebianPackageHasItsFieldsAndFiles) {

@@ -25,18 +25,35 @@ struct Case {
 
 TEST(ProjectRoot, FoundAboveTheCurrentFolderOnlyInsideAWorkTree) {
   const Case cases[] = {
-      {"the repository's root", {".git/", "Makefile", "src/deep/"}, "src/deep", {"build"}, "", true},
-      {"the nearest parent", {".git/", "Makefile", "lib/Makefile", "lib/src/"}, "lib/src",
-       {"build"}, "lib", true},
+      {"the repository's root",
+       {".git/", "Makefile", "src/deep/"},
+       "src/deep",
+       {"build"},
+       "",
+       true},
+      {"the nearest parent",
+       {".git/", "Makefile", "lib/Makefile", "lib/src/"},
+       "lib/src",
+       {"build"},
+       "lib",
+       true},
       {"a .git file, as in a worktree", {".git", "Makefile", "sub/"}, "sub", {"build"}, "", true},
       {"a Mercurial work tree", {".hg/", "Makefile", "sub/"}, "sub", {"build"}, "", true},
       {"a quarn.toml above", {".git/", "quarn.toml", "sub/"}, "sub", {"build"}, "", true},
-      {"a folder with its own marker", {".git/", "Makefile", "sub/Makefile"}, "sub", {"build"},
-       "sub", false},
+      {"a folder with its own marker",
+       {".git/", "Makefile", "sub/Makefile"},
+       "sub",
+       {"build"},
+       "sub",
+       false},
       {"outside any work tree", {"Makefile", "sub/"}, "sub", {"build"}, "-", false},
       {"a path given", {".git/", "Makefile", "sub/"}, "sub", {"build", "."}, "-", false},
-      {"not past the repository's root", {"Makefile", "repo/.git/", "repo/sub/"}, "repo/sub",
-       {"build"}, "-", false},
+      {"not past the repository's root",
+       {"Makefile", "repo/.git/", "repo/sub/"},
+       "repo/sub",
+       {"build"},
+       "-",
+       false},
   };
   for (const Case& c : cases) {
     Workspace ws;
@@ -55,7 +72,8 @@ TEST(ProjectRoot, FoundAboveTheCurrentFolderOnlyInsideAWorkTree) {
     EXPECT_EQ(result.status, 0) << c.what << result.out;
     EXPECT_TRUE(fs::exists(ws.dir / c.root / "built")) << c.what << ": built elsewhere";
     // Said once, first, and only when the project is not the current folder.
-    const std::string opening = test::banner() + (c.announced ? line + "\n" : "") + "[info] Detected:";
+    const std::string opening =
+        test::banner() + (c.announced ? line + "\n" : "") + "[info] Detected:";
     EXPECT_EQ(result.out.rfind(opening, 0), 0u) << c.what << result.out;
   }
 }

@@ -111,10 +111,10 @@ TEST_P(RealBuild, ASyntaxErrorIsAFailedBuild) {
 
 INSTANTIATE_TEST_SUITE_P(Examples, RealBuild, ::testing::ValuesIn(kBuildable),
                          [](const auto& info) {
-        std::string name = info.param.kind;
-        name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
-        return name;
-      });
+                           std::string name = info.param.kind;
+                           name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                           return name;
+                         });
 
 TEST(RealTools, RebuildRemovesTheCMakeBuildFolderAndBuildsAgain) {
   if (!toolAvailable("cmake")) GTEST_SKIP() << "cmake is not installed here";
@@ -167,8 +167,8 @@ TEST(RealTools, ValidateShowsEachToolsFirstVersionLine) {
     const test::RunResult version =
         test::runProgram({"/bin/sh", "-c", std::string(tool) + " --version 2>&1"}, options);
     // Colours some tools print even into a pipe are not part of the version.
-    const std::string firstLine = std::regex_replace(
-        version.out.substr(0, version.out.find('\n')), std::regex("\x1b\\[[0-9;]*m"), "");
+    const std::string firstLine = std::regex_replace(version.out.substr(0, version.out.find('\n')),
+                                                     std::regex("\x1b\\[[0-9;]*m"), "");
     const test::RunResult result = runQuarn({"validate", kind}, options);
     EXPECT_EQ(result.status, 0) << tool;
     EXPECT_NE(result.out.find("[info] ✓ Build tool '" + std::string(tool) +

@@ -48,7 +48,8 @@ TEST(CommandRunner, ReturnsTheCommandsStatusInShellTerms) {
   }
   // The command processor cannot start in a folder that does not exist.
   const TempDir dir;
-  for (const OutputCallback& callback : {OutputCallback(), OutputCallback([](std::string_view) {})}) {
+  for (const OutputCallback& callback :
+       {OutputCallback(), OutputCallback([](std::string_view) {})}) {
     const platform::ProcessStatus missing =
         CommandRunner().run("true", callback, (dir / "missing").string());
     EXPECT_EQ(missing.status, -1);

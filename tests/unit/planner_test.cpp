@@ -19,15 +19,16 @@ using test::ScopedEnv;
 using test::TempDir;
 
 struct Case {
-  const char* like;                           // the kind of project the listing is modelled on
-  std::vector<std::string> entries;           // sketches, see makeEntry
-  std::map<std::string, std::string> files;   // files with content that matters
-  std::string plan;                           // display name | build command | tools | clean
-  const char* project = "";                   // the project folder, when not the root
+  const char* like;                            // the kind of project the listing is modelled on
+  std::vector<std::string> entries;            // sketches, see makeEntry
+  std::map<std::string, std::string> files;    // files with content that matters
+  std::string plan;                            // display name | build command | tools | clean
+  const char* project = "";                    // the project folder, when not the root
   std::optional<std::string> virtualEnv = {};  // VIRTUAL_ENV
 };
 
-const char* const kMakefileWithClean = "all: app\n\tcc -o app app.c\n\n.PHONY: clean\nclean:\n\trm -f app\n";
+const char* const kMakefileWithClean =
+    "all: app\n\tcc -o app app.c\n\n.PHONY: clean\nclean:\n\trm -f app\n";
 
 TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
   const Case cases[] = {
@@ -72,7 +73,8 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
       {"an init system built with Meson",
        {"meson.build", "meson_options.txt", "src/", "man/", "test/", "README"},
        {},
-       "C/C++ (Meson) | meson setup build --buildtype=release && meson compile -C build | meson | "},
+       "C/C++ (Meson) | meson setup build --buildtype=release && meson compile -C build | meson "
+       "| "},
       {"a Meson project configured already",
        {"meson.build", "build/meson-private/coredata.dat", "src/"},
        {},
@@ -105,7 +107,8 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        {{"package.json",
          R"({"private": true, "scripts": {"build": "node ./scripts/build.js", "clean": "rm -rf build"},
              "devDependencies": {"rollup": "3"}})"}},
-       "JavaScript (yarn) | yarn install --frozen-lockfile && yarn run build | yarn | yarn run clean"},
+       "JavaScript (yarn) | yarn install --frozen-lockfile && yarn run build | yarn | yarn run "
+       "clean"},
       {"a test runner on yarn 4",
        {"yarn.lock", ".yarnrc.yml", "packages/"},
        {{"package.json",
@@ -124,11 +127,13 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        "JavaScript (npm) |  | npm | "},
       {"an npm package with a lockfile, installed",
        {"package-lock.json", "node_modules/", "src/"},
-       {{"package.json", R"({"scripts": {"build": "tsc"}, "devDependencies": {"typescript": "5"}})"}},
+       {{"package.json",
+         R"({"scripts": {"build": "tsc"}, "devDependencies": {"typescript": "5"}})"}},
        "JavaScript (npm) | npm run build | npm | "},
       {"an npm package with a lockfile, fresh from git",
        {"npm-shrinkwrap.json", "src/"},
-       {{"package.json", R"({"scripts": {"build": "tsc"}, "devDependencies": {"typescript": "5"}})"}},
+       {{"package.json",
+         R"({"scripts": {"build": "tsc"}, "devDependencies": {"typescript": "5"}})"}},
        "JavaScript (npm) | npm ci && npm run build | npm | "},
       {"a package on bun",
        {"bun.lock", "src/"},
@@ -176,34 +181,55 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        {},
        "C++ (CMake) | cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build "
        "--config Release | cmake | "},
-      {"an OCaml library", {"dune-project", "lib/", "bin/", "test/", "x.opam"}, {},
+      {"an OCaml library",
+       {"dune-project", "lib/", "bin/", "test/", "x.opam"},
+       {},
        "OCaml (Dune) | dune build | dune | dune clean"},
-      {"an Elixir web framework", {"mix.exs", "mix.lock", "lib/", "test/", "config/"}, {},
+      {"an Elixir web framework",
+       {"mix.exs", "mix.lock", "lib/", "test/", "config/"},
+       {},
        "Elixir (Mix) | mix compile | mix | mix clean"},
       // Evidence that cannot be taken is no evidence: today's plan, never a hang or a crash.
-      {"a package.json that is a FIFO", {"package.json|"}, {}, "JavaScript (npm) | npm run build | npm | "},
-      {"a package.json that is a folder", {"package.json/"}, {}, "JavaScript (npm) | npm run build | npm | "},
-      {"a package.json that is no object", {}, {{"package.json", "[1, 2]"}},
+      {"a package.json that is a FIFO",
+       {"package.json|"},
+       {},
        "JavaScript (npm) | npm run build | npm | "},
-      {"a package.json too large to read", {},
+      {"a package.json that is a folder",
+       {"package.json/"},
+       {},
+       "JavaScript (npm) | npm run build | npm | "},
+      {"a package.json that is no object",
+       {},
+       {{"package.json", "[1, 2]"}},
+       "JavaScript (npm) | npm run build | npm | "},
+      {"a package.json too large to read",
+       {},
        {{"package.json", "{" + std::string(5 << 20, ' ') + "}"}},
        "JavaScript (npm) | npm run build | npm | "},
-      {"a package.json nested deeper than anyone writes", {},
+      {"a package.json nested deeper than anyone writes",
+       {},
        {{"package.json", std::string(100000, '[') + std::string(100000, ']')}},
        "JavaScript (npm) | npm run build | npm | "},
-      {"a packageManager field that is not a string", {"yarn.lock"},
+      {"a packageManager field that is not a string",
+       {"yarn.lock"},
        {{"package.json", R"({"packageManager": 7, "scripts": {"build": "x"}})"}},
        "JavaScript (yarn) | yarn run build | yarn | "},
-      {"a packageManager field naming an unknown manager", {"pnpm-lock.yaml"},
+      {"a packageManager field naming an unknown manager",
+       {"pnpm-lock.yaml"},
        {{"package.json", R"({"packageManager": "deno@2.0.0", "scripts": {"build": "x"}})"}},
        "JavaScript (pnpm) | pnpm run build | pnpm | "},
-      {"a packageManager field without a lockfile", {},
-       {{"package.json", R"({"packageManager": "yarn", "dependencies": {"a": "1"}, "scripts": {"build": "x"}})"}},
+      {"a packageManager field without a lockfile",
+       {},
+       {{"package.json",
+         R"({"packageManager": "yarn", "dependencies": {"a": "1"}, "scripts": {"build": "x"}})"}},
        "JavaScript (yarn) | yarn install && yarn run build | yarn | "},
-      {"lockfiles that are a folder and a FIFO", {"yarn.lock/", "pnpm-lock.yaml|"},
+      {"lockfiles that are a folder and a FIFO",
+       {"yarn.lock/", "pnpm-lock.yaml|"},
        {{"package.json", R"({"scripts": {"build": "x"}})"}},
        "JavaScript (npm) | npm run build | npm | "},
-      {"a uv.lock that is a folder", {"pyproject.toml", "uv.lock/"}, {},
+      {"a uv.lock that is a folder",
+       {"pyproject.toml", "uv.lock/"},
+       {},
        "Python (pip) | pip install -e . | pip | "},
   };
   for (const Case& c : cases) {

@@ -91,7 +91,8 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{".sln"}, ProjectType::DotNet},
       {{"Lib.csproj/"}, ProjectType::DotNet},
       {{"App.CsProj"}, ProjectType::Unknown},
-      {{"App.Sln", "Makefile.am", "MAKEFILE", "CMakeLists.TXT", "configure.AC"}, ProjectType::Unknown},
+      {{"App.Sln", "Makefile.am", "MAKEFILE", "CMakeLists.TXT", "configure.AC"},
+       ProjectType::Unknown},
       {{"App.CsProj", "setup.py"}, ProjectType::Pip},
       {{"Makefile/"}, ProjectType::Make},
       {{"Cargo.toml@"}, ProjectType::Cargo},
@@ -137,25 +138,25 @@ TEST(ProjectDetector, FailuresOtherThanNotFoundAreErrorsNamingThePath) {
 }
 
 TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
-  const std::vector<std::string> names = {".csproj",        ".sln",
-                                          "CMakeLists.txt", "Cargo.toml",
-                                          "Makefile",       "build.gradle",
-                                          "package.json",   "pom.xml",
-                                          "pyproject.toml", "setup.py",
-                                          "App.csproj",     "APP.CSPROJ",
-                                          "App.CsProj",     "Old.sln.bak",
-                                          "Old.SLN",        "Tools.slnx",
-                                          "App.Sln",        "Makefile.am",
-                                          "makefile",       "cmakelists.txt",
-                                          "Cargo.lock",     "package.json.bak",
-                                          "pom.xml~",       "setup.cfg",
-                                          "README.md",      "src",
-                                          "x.csproj.user",  "GNUmakefile",
+  const std::vector<std::string> names = {".csproj",          ".sln",
+                                          "CMakeLists.txt",   "Cargo.toml",
+                                          "Makefile",         "build.gradle",
+                                          "package.json",     "pom.xml",
+                                          "pyproject.toml",   "setup.py",
+                                          "App.csproj",       "APP.CSPROJ",
+                                          "App.CsProj",       "Old.sln.bak",
+                                          "Old.SLN",          "Tools.slnx",
+                                          "App.Sln",          "Makefile.am",
+                                          "makefile",         "cmakelists.txt",
+                                          "Cargo.lock",       "package.json.bak",
+                                          "pom.xml~",         "setup.cfg",
+                                          "README.md",        "src",
+                                          "x.csproj.user",    "GNUmakefile",
                                           "build.gradle.kts", "settings.gradle",
-                                          "go.mod",         "go.work",
-                                          "meson.build",    "configure",
-                                          "configure.ac",   "configure.in",
-                                          "dune-project",   "mix.exs"};
+                                          "go.mod",           "go.work",
+                                          "meson.build",      "configure",
+                                          "configure.ac",     "configure.in",
+                                          "dune-project",     "mix.exs"};
   std::mt19937 random(20261208);
   const ProjectDetector detector;
   for (int round = 0; round < 400; ++round) {

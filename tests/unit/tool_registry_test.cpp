@@ -150,7 +150,9 @@ TEST(ToolRegistry, VersionIsTheFirstLineOfEitherStream) {
   };
   const Case cases[] = {
       {"printf '\\033[1mApache Maven 3.8.7\\033[m\\n'", "Apache Maven 3.8.7"},  // colours go
-      {"printf 'a\\033]0;title\\007b\\n'", "a\x1b]0;title\x07" "b"},  // other controls stay
+      {"printf 'a\\033]0;title\\007b\\n'",
+       "a\x1b]0;title\x07"
+       "b"},  // other controls stay
       {"echo; echo '-----'; echo 'Gradle 8.5'; echo '-----'", "Gradle 8.5", "gradle"},
       {"echo 'Erlang/OTP 25'; echo; echo 'Mix 1.14.0'", "Mix 1.14.0", "mix"},
       {"echo 'no such line'", "no such line", "mix"},
