@@ -1,10 +1,14 @@
 #include <windows.h>
 
+#include <bitset>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/environment.hpp"
 
 namespace quarn::platform {
+
+const CommandDialect kCommandDialect = CommandDialect::WindowsCmd;
 
 namespace {
 
@@ -29,6 +33,16 @@ std::vector<std::string> executableExtensions() {
   return extensions;
 }
 
+bool endsWithIgnoringCase(const std::string& text, const std::string& end) {
+  return text.size() > end.size() &&
+         ::_stricmp(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
+}
+
+bool isFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 }  // namespace
 
 // Windows applications keep their data under APPDATA, which is looked at before this.
@@ -45,27 +59,45 @@ std::vector<std::string> searchPathDirectories() {
   return directories;
 }
 
-bool isExecutableIn(const std::string& name, const std::vector<std::string>& directories) {
-  if (name.empty()) return false;
+std::string findExecutableIn(const std::string& name, const std::vector<std::string>& directories) {
+  if (name.empty()) return {};
   const std::vector<std::string> extensions = executableExtensions();
+  // A name that carries a program's extension already ("gradlew.bat") is taken as it is first.
+  bool hasExtension = false;
+  for (const std::string& extension : extensions) {
+    hasExtension = hasExtension || endsWithIgnoringCase(name, extension);
+  }
   std::string candidate;
   for (const std::string& directory : directories) {
+    std::string base = directory.empty() ? "." : directory;
+    if (base.back() != '\\' && base.back() != '/') base += '\\';
+    base += name;
+    if (hasExtension && isFile(base)) return base;
     for (const std::string& extension : extensions) {
-      candidate.assign(directory.empty() ? "." : directory);
-      if (candidate.back() != '\\' && candidate.back() != '/') candidate += '\\';
-      candidate += name;
-      candidate += extension;
-      const DWORD attributes = ::GetFileAttributesA(candidate.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return true;
-      }
+      candidate = base + extension;
+      if (isFile(candidate)) return candidate;
     }
   }
-  return false;
+  return {};
+}
+
+bool isExecutableIn(const std::string& name, const std::vector<std::string>& directories) {
+  return !findExecutableIn(name, directories).empty();
 }
 
 bool isOnSearchPath(const std::string& name) {
   return isExecutableIn(name, searchPathDirectories());
+}
+
+unsigned availableProcessors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) && process != 0) {
+    return static_cast<unsigned>(std::bitset<sizeof process * 8>(process).count());
+  }
+  // Both masks are zero when the process has threads in more than one processor group.
+  const DWORD all = ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+  return all > 0 ? static_cast<unsigned>(all) : 1;
 }
 
 }  // namespace quarn::platform

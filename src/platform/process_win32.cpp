@@ -4,37 +4,24 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
+#include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "platform/process.hpp"
+#include "platform/signals.hpp"
+#include "platform/system_win32.hpp"
 
 namespace quarn::platform {
-
-const char* const kCleanCommand = "rmdir /s /q build 2>nul";
 
 namespace {
 
 // The exit code of a console program ended by Ctrl-C.
 constexpr DWORD kControlCExit = 0xC000013A;
 constexpr int kInterrupted = 130;
-
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { reset(); }
-  HANDLE get() const { return handle_; }
-  void reset(HANDLE handle = nullptr) {
-    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-    handle_ = handle;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // A pipe whose write end a child inherits and whose read end stays with quarn.
 struct Pipe {
@@ -47,9 +34,34 @@ struct Pipe {
     if (!::CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return false;
     read.reset(readEnd);
     write.reset(writeEnd);
-    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    return true;
+    return ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0) != 0;
   }
+};
+
+// A job that holds a child and everything it starts, so that all of it can be ended at once.
+// Until released, closing the job (as happens when quarn ends, however it ends) ends them all.
+class Job {
+ public:
+  Job() : job_(::CreateJobObjectA(nullptr, nullptr)) { setKillOnClose(true); }
+  bool ready() const { return error_ == 0; }
+  DWORD error() const { return error_; }
+  HANDLE get() const { return job_.get(); }
+  // What the child left running once it ended by itself (a build's daemon) outlives quarn, as
+  // on POSIX.
+  void release() { setKillOnClose(false); }
+
+ private:
+  void setKillOnClose(bool kill) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = kill ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+    if (!job_.valid() || !::SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation,
+                                                    &limits, sizeof limits)) {
+      error_ = ::GetLastError();
+    }
+  }
+
+  Handle job_;
+  DWORD error_ = 0;
 };
 
 // Turns each carriage return and line feed pair into a line feed, as a text-mode read does,
@@ -81,21 +93,135 @@ class TextModeFilter {
   bool pendingReturn_ = false;
 };
 
-// Starts the command processor on `command`. Returns false when it cannot be started.
-bool startShell(const std::string& command, const std::string& workingDirectory, HANDLE input,
-                HANDLE output, DWORD flags, PROCESS_INFORMATION& child) {
+std::wstring wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int size =
+      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring converted(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), converted.data(),
+                        size);
+  return converted;
+}
+
+// The name of an environment entry: up to the first '=' after the first character, since the
+// entries that keep each drive's current folder begin with one ("=C:=C:\work").
+std::wstring_view entryName(std::wstring_view entry) {
+  return entry.substr(0, entry.find(L'=', 1));
+}
+
+bool sameName(std::wstring_view a, std::wstring_view b) {
+  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// quarn's environment with `overrides` set on top, as the block CreateProcess takes: sorted by
+// name without regard to case, each entry ended by a NUL and the block by another. Wide, so
+// that entries the ANSI code page cannot spell (a PATH through a user's folder) pass unchanged.
+std::wstring environmentBlock(const EnvironmentOverrides& overrides) {
+  std::vector<std::wstring> entries;
+  if (wchar_t* current = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = current; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+      entries.emplace_back(entry);
+    }
+    ::FreeEnvironmentStringsW(current);
+  }
+  for (const auto& [name, value] : overrides) {
+    const std::wstring wideName = wide(name);
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&wideName](const std::wstring& entry) {
+                                   return sameName(entryName(entry), wideName);
+                                 }),
+                  entries.end());
+    entries.push_back(wideName + L"=" + wide(value));
+  }
+  std::stable_sort(
+      entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+        const std::wstring_view left = entryName(a);
+        const std::wstring_view right = entryName(b);
+        return ::CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
+                                      static_cast<int>(right.size()), TRUE) == CSTR_LESS_THAN;
+      });
+  std::wstring block;
+  for (const std::wstring& entry : entries) {
+    block += entry;
+    block += L'\0';
+  }
+  block += L'\0';
+  return block;
+}
+
+// `argument` as the C runtime's parser (and CommandLineToArgvW) reads back one argument: quoted
+// when it holds blanks or quotes or is empty, with the backslashes before a quote doubled.
+std::string quoteForRuntime(std::string_view argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string_view::npos) {
+    return std::string(argument);
+  }
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  quoted += '"';
+  return quoted;
+}
+
+std::string commandProcessor() {
   const char* comSpec = std::getenv("ComSpec");
-  std::string line = std::string("\"") + (comSpec != nullptr ? comSpec : "cmd.exe") +
-                     "\" /d /s /c \"" + command + "\"";
+  return comSpec != nullptr && comSpec[0] != '\0' ? comSpec : "cmd.exe";
+}
+
+// The command line that has the command processor run `command`. With /s it takes what lies
+// between the outer quotes as it is; /d skips AutoRun commands and /v:off keeps '!' literal,
+// whatever the registry says.
+std::string shellLine(const std::string& command) {
+  return "\"" + commandProcessor() + "\" /d /v:off /s /c \"" + command + "\"";
+}
+
+struct Started {
+  Handle process;
+  Handle thread;
+  DWORD error = 0;  // why the child could not start, when process is not valid
+};
+
+// Starts `commandLine` (of `program`, or of the program it names when null) in `job`, with
+// `standard` as its input, output and error. It is held until it is in the job, so that nothing
+// it starts can escape.
+void start(Started& child, const char* program, const std::string& commandLine,
+           const std::string& workingDirectory, const HANDLE (&standard)[3], const Job& job,
+           std::wstring* environment) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input;
-  startup.hStdOutput = output;
-  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-  return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                          workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
-                          &child) != 0;
+  startup.hStdInput = standard[0];
+  startup.hStdOutput = standard[1];
+  startup.hStdError = standard[2];
+  const DWORD flags = CREATE_SUSPENDED | (environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0);
+  std::string line = commandLine;  // CreateProcessA may write to it
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessA(program, line.data(), nullptr, nullptr, TRUE, flags,
+                        environment != nullptr ? environment->data() : nullptr,
+                        workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
+                        &info)) {
+    child.error = ::GetLastError();
+    return;
+  }
+  child.process.reset(info.hProcess);
+  child.thread.reset(info.hThread);
+  // Outside the job nothing would end it with quarn: it does not run at all.
+  if (!::AssignProcessToJobObject(job.get(), info.hProcess) ||
+      ::ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
+    child.error = ::GetLastError();
+    ::TerminateProcess(info.hProcess, 1);
+    child.process.reset();
+    child.thread.reset();
+  }
 }
 
 int exitStatus(HANDLE process) {
@@ -105,76 +231,26 @@ int exitStatus(HANDLE process) {
   return static_cast<int>(code);
 }
 
-// Ctrl-C reaches every program on the console; quarn lets the build end and stays to report it.
-BOOL WINAPI keepRunningOnInterrupt(DWORD type) {
-  return type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT ? TRUE : FALSE;
-}
-
-class InterruptsIgnored {
- public:
-  InterruptsIgnored() { ::SetConsoleCtrlHandler(keepRunningOnInterrupt, TRUE); }
-  InterruptsIgnored(const InterruptsIgnored&) = delete;
-  InterruptsIgnored& operator=(const InterruptsIgnored&) = delete;
-  ~InterruptsIgnored() { ::SetConsoleCtrlHandler(keepRunningOnInterrupt, FALSE); }
-};
-
-}  // namespace
-
-int runShellCommand(const std::string& command, const std::string& workingDirectory,
-                    const ByteSink& onStdout) {
-  std::fflush(stdout);
-  Pipe pipe;
-  if (onStdout && !pipe.open()) return -1;
-  InterruptsIgnored ignored;
-  PROCESS_INFORMATION child{};
-  if (!startShell(command, workingDirectory, ::GetStdHandle(STD_INPUT_HANDLE),
-                  onStdout ? pipe.write.get() : ::GetStdHandle(STD_OUTPUT_HANDLE), 0, child)) {
-    return -1;
-  }
-  Handle process(child.hProcess);
-  Handle thread(child.hThread);
-  if (onStdout) {
-    pipe.write.reset();
-    TextModeFilter filter;
-    char buffer[4096];
-    DWORD count = 0;
-    try {
-      while (::ReadFile(pipe.read.get(), buffer, sizeof buffer, &count, nullptr) && count > 0) {
-        filter.feed(buffer, count, onStdout);
-      }
-      filter.finish(onStdout);
-    } catch (...) {
-      pipe.read.reset();
-      ::WaitForSingleObject(process.get(), INFINITE);
-      throw;
-    }
-  }
-  ::WaitForSingleObject(process.get(), INFINITE);
-  return exitStatus(process.get());
-}
-
-CapturedOutput captureShellOutput(const std::string& command, std::chrono::milliseconds timeout,
-                                  std::size_t readSize, const EnoughOutput& enough) {
+CapturedOutput captureOutput(const char* program, const std::string& commandLine,
+                             const std::string& workingDirectory, bool keepStderr,
+                             std::chrono::milliseconds timeout, std::size_t readSize,
+                             const EnoughOutput& enough) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   CapturedOutput result;
   std::fflush(stdout);
   Pipe pipe;
   if (!pipe.open()) return result;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  Handle nul(::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                           OPEN_EXISTING, 0, nullptr));
-  // A job holds the command and everything it starts, so that all of it can be ended at once.
-  Handle job(::CreateJobObjectA(nullptr, nullptr));
-  // Should quarn itself be ended, closing its last handle to the job ends the probe too.
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  ::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
-  PROCESS_INFORMATION child{};
-  if (!startShell(command, "", nul.get(), pipe.write.get(), CREATE_SUSPENDED, child)) return result;
-  Handle process(child.hProcess);
-  Handle thread(child.hThread);
-  ::AssignProcessToJobObject(job.get(), process.get());
-  ::ResumeThread(thread.get());
+  const Handle nul(::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                                 nullptr));
+  const Job job;
+  if (!nul.valid() || !job.ready()) return result;
+  Started child;
+  const HANDLE standard[3] = {nul.get(), pipe.write.get(),
+                              keepStderr ? pipe.write.get() : nul.get()};
+  start(child, program, commandLine, workingDirectory, standard, job, nullptr);
+  if (!child.process.valid()) return result;
   pipe.write.reset();
 
   std::mutex mutex;
@@ -208,17 +284,113 @@ CapturedOutput captureShellOutput(const std::string& command, std::chrono::milli
     std::unique_lock<std::mutex> lock(mutex);
     inTime = changed.wait_until(lock, deadline, [&] { return finished; });
   }
+  bool ended = false;
   if (inTime && !satisfied) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    inTime = ::WaitForSingleObject(process.get(), static_cast<DWORD>(std::max<long long>(
-                                                      0, left.count()))) == WAIT_OBJECT_0;
+    ended = ::WaitForSingleObject(child.process.get(), static_cast<DWORD>(std::max<long long>(
+                                                           0, left.count()))) == WAIT_OBJECT_0;
+    inTime = ended;
   }
   // Ending the job closes every writer of the pipe, which lets a waiting reader finish.
   ::TerminateJobObject(job.get(), 1);
   reader.join();
   result.completed = inTime;
+  if (ended) result.status = exitStatus(child.process.get());
   return result;
+}
+
+}  // namespace
+
+ProcessStatus runShellCommand(const std::string& command, const std::string& workingDirectory,
+                              const ByteSink& onStdout, const EnvironmentOverrides& environment) {
+  ProcessStatus result;
+  // Whatever quarn has buffered must reach the console before the child writes to it.
+  std::fflush(stdout);
+  Job job;
+  if (!job.ready()) {
+    result.startError = systemMessage(job.error());
+    return result;
+  }
+  Pipe pipe;
+  if (onStdout && !pipe.open()) {
+    result.startError = systemMessage(::GetLastError());
+    return result;
+  }
+  std::wstring block;
+  if (!environment.empty()) block = environmentBlock(environment);
+  const StopSignalScope stopSignals;
+  Started child;
+  const HANDLE standard[3] = {::GetStdHandle(STD_INPUT_HANDLE),
+                              onStdout ? pipe.write.get() : ::GetStdHandle(STD_OUTPUT_HANDLE),
+                              ::GetStdHandle(STD_ERROR_HANDLE)};
+  start(child, nullptr, shellLine(command), workingDirectory, standard, job,
+        environment.empty() ? nullptr : &block);
+  if (!child.process.valid()) {
+    result.startError = systemMessage(child.error);
+    return result;
+  }
+  if (onStdout) {
+    pipe.write.reset();
+    TextModeFilter filter;
+    char buffer[4096];
+    DWORD count = 0;
+    try {
+      while (::ReadFile(pipe.read.get(), buffer, sizeof buffer, &count, nullptr) && count > 0) {
+        filter.feed(buffer, count, onStdout);
+      }
+      filter.finish(onStdout);
+    } catch (...) {
+      // A child writing to a closed pipe need not end: the whole job is ended instead.
+      ::TerminateJobObject(job.get(), 1);
+      ::WaitForSingleObject(child.process.get(), INFINITE);
+      throw;
+    }
+  }
+  ::WaitForSingleObject(child.process.get(), INFINITE);
+  result.status = exitStatus(child.process.get());
+  job.release();
+  return result;
+}
+
+std::string quoteArgument(std::string_view argument) {
+  // Every quote is escaped too, so the command processor never takes the text as quoted and
+  // removes each of these carets before the program reads its arguments. Variables are expanded
+  // before carets are removed: a caret before each '%' puts one in every name between two of
+  // them, which no variable has; one before each ':' does the same for "%name:~0,3%".
+  const std::string_view special = argument.find('%') == std::string_view::npos
+                                       ? std::string_view("()%!^\"<>&|")
+                                       : std::string_view("()%!^\"<>&|:");
+  std::string escaped;
+  for (const char c : quoteForRuntime(argument)) {
+    if (special.find(c) != std::string_view::npos) escaped += '^';
+    escaped += c;
+  }
+  return escaped;
+}
+
+CapturedOutput captureShellOutput(const std::string& command, const std::string& workingDirectory,
+                                  std::chrono::milliseconds timeout, std::size_t readSize,
+                                  const EnoughOutput& enough) {
+  return captureOutput(nullptr, shellLine(command + " 2>&1"), workingDirectory, true, timeout,
+                       readSize, enough);
+}
+
+CapturedOutput captureProgramOutput(const std::vector<std::string>& argv,
+                                    const std::string& workingDirectory,
+                                    std::chrono::milliseconds timeout) {
+  if (argv.empty()) return {};
+  std::string line;
+  for (const std::string& argument : argv) {
+    if (!line.empty()) line += ' ';
+    line += quoteForRuntime(argument);
+  }
+  // A relative path is taken from the folder the program runs in, as it is on POSIX.
+  std::filesystem::path program(argv[0]);
+  if (program.is_relative() && !workingDirectory.empty()) {
+    program = std::filesystem::path(workingDirectory) / program;
+  }
+  return captureOutput(program.string().c_str(), line, workingDirectory, false, timeout, 4096, {});
 }
 
 }  // namespace quarn::platform

@@ -28,10 +28,10 @@ class Handle {
 // The system's text for `error`, as one line without the closing period, like strerror's.
 inline std::string systemMessage(DWORD error) {
   char* text = nullptr;
-  const DWORD size = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-          FORMAT_MESSAGE_MAX_WIDTH_MASK,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD size =
+      ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                           FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string message = size > 0 && text != nullptr ? std::string(text, size) : std::string();
   if (text != nullptr) ::LocalFree(text);
   while (!message.empty() && (message.back() == ' ' || message.back() == '\r' ||
