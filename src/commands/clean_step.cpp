@@ -35,7 +35,9 @@ std::string reasonToKeep(const std::string& folder) {
     case WorkTree::System::Git: break;
   }
   const std::string git = ToolRegistry::locate("git", folder);
-  if (git.empty()) return "it lies in a git work tree and git is not installed to say what it tracks";
+  if (git.empty()) {
+    return "it lies in a git work tree and git is not installed to say what it tracks";
+  }
   const platform::CapturedOutput listed =
       platform::captureProgramOutput({git, "ls-files", "-z", "--", "build"}, folder, kGitTimeout);
   if (!listed.completed || listed.status != 0) {
@@ -49,6 +51,17 @@ bool existsAsEntry(const fs::path& path) {
   return fs::exists(fs::symlink_status(path, error));
 }
 
+// Only a folder holds build output: a file called "build" is likely the project's own build
+// script. A link, removed as a link, counts when it leads to a folder or nowhere.
+bool isFolderOrLinkToOne(const fs::path& path) {
+  std::error_code error;
+  const fs::file_type entry = fs::symlink_status(path, error).type();
+  if (entry == fs::file_type::directory) return true;
+  if (entry != fs::file_type::symlink) return false;
+  const fs::file_type target = fs::status(path, error).type();
+  return target == fs::file_type::directory || target == fs::file_type::not_found;
+}
+
 }  // namespace
 
 CleanOutcome runCleanStep(const Project& project, bool dryRun) {
@@ -58,28 +71,33 @@ CleanOutcome runCleanStep(const Project& project, bool dryRun) {
   if (clean.removeBuildFolder) {
     const fs::path build = (fs::path(project.folder) / "build").lexically_normal();
     if (existsAsEntry(build)) {
-      const std::string reason = reasonToKeep(project.folder);
+      const std::string reason =
+          isFolderOrLinkToOne(build) ? reasonToKeep(project.folder) : "it is not a folder";
       if (!reason.empty()) {
         logger->warn(fmt::format("Leaving '{}' in place: {}", build.string(), reason));
       } else if (dryRun) {
         logger->info(fmt::format("Would remove '{}'", build.string()));
+        didSomething = true;
       } else {
         const platform::Removal removal = platform::removeTree(build.string());
-        if (removal.stopped) return CleanOutcome::Interrupted;
+        // A signal after the last entry went still stops the step: nothing may start after it.
+        if (removal.stopped || platform::stopSignal() != 0) return CleanOutcome::Interrupted;
         if (!removal.failedPath.empty()) {
           logger->error(
               fmt::format("Could not remove '{}': {}", removal.failedPath, removal.error));
           return CleanOutcome::Failed;
         }
         for (const std::string& mount : removal.mounts) {
-          logger->warn(fmt::format("Leaving '{}' in place: another file system is mounted there",
-                                   mount));
+          logger->warn(
+              fmt::format("Leaving '{}' in place: another file system is mounted there", mount));
         }
         didSomething = true;
       }
     }
   }
-  if (clean.command.empty()) return didSomething ? CleanOutcome::Cleaned : CleanOutcome::NothingToDo;
+  if (clean.command.empty()) {
+    return didSomething ? CleanOutcome::Cleaned : CleanOutcome::NothingToDo;
+  }
   if (dryRun) {
     logger->info(fmt::format("Would run: {}", clean.command));
     return CleanOutcome::Cleaned;

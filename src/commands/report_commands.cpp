@@ -11,6 +11,7 @@
 #include "commands/commands.hpp"
 #include "commands/project.hpp"
 #include "project/kinds.hpp"
+#include "project/work_tree.hpp"
 #include "tools/tool_registry.hpp"
 
 namespace quarn {
@@ -40,7 +41,7 @@ Json describe(const Project& project, const CommandOptions& options, Report repo
   return Json{
       {"recognised", true},
       {"path", options.path},
-      {"root", project.folder},
+      {"root", absoluteFolder(project.folder)},
       {"kind", std::string(kindOf(config.projectType).name)},
       {"displayName", config.displayName},
       {"language", config.language},

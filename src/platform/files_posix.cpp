@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -33,6 +34,32 @@ class FileDescriptor {
 
 bool isMissing(int error) { return error == ENOENT || error == ENOTDIR; }
 
+// Where an open folder lies: its device and, where the system tells, its mount. A bind mount of a
+// folder of the same file system keeps the device; only the mount tells it apart.
+struct Place {
+  dev_t device = 0;
+  std::uint64_t mount = 0;  // 0: not known
+};
+
+bool placeOf(int fd, Place& place) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return false;
+  place.device = info.st_dev;
+  place.mount = 0;
+#if defined(STATX_MNT_ID)
+  struct statx extended {};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &extended) == 0 &&
+      (extended.stx_mask & STATX_MNT_ID) != 0) {
+    place.mount = extended.stx_mnt_id;
+  }
+#endif
+  return true;
+}
+
+bool samePlace(const Place& a, const Place& b) {
+  return a.device == b.device && (a.mount == 0 || b.mount == 0 || a.mount == b.mount);
+}
+
 // What became of an entry: gone, kept (a mount point was found in it and left), or failed (the
 // reason is in the Removal, and removal ends).
 enum class Outcome { Gone, Kept, Failed };
@@ -43,11 +70,11 @@ Outcome failed(Removal& removal, const std::string& shown, int error) {
   return Outcome::Failed;
 }
 
-Outcome removeEntry(int parent, const char* name, const std::string& shown, dev_t device,
+Outcome removeEntry(int parent, const char* name, const std::string& shown, const Place& place,
                     Removal& removal);
 
-// Removes everything in the open folder `dir`, shown as `shown`.
-Outcome removeContents(int dir, const std::string& shown, dev_t device, Removal& removal) {
+// Removes everything in the open folder `dir`, shown as `shown`, which lies at `place`.
+Outcome removeContents(int dir, const std::string& shown, const Place& place, Removal& removal) {
   // The listing is read whole before anything goes, so that removing does not disturb it.
   const int listingFd = ::dup(dir);
   if (listingFd < 0) return failed(removal, shown, errno);
@@ -72,7 +99,7 @@ Outcome removeContents(int dir, const std::string& shown, dev_t device, Removal&
   listing.reset();
   Outcome outcome = Outcome::Gone;
   for (const std::string& entry : names) {
-    switch (removeEntry(dir, entry.c_str(), shown + "/" + entry, device, removal)) {
+    switch (removeEntry(dir, entry.c_str(), shown + "/" + entry, place, removal)) {
       case Outcome::Failed: return Outcome::Failed;
       case Outcome::Kept: outcome = Outcome::Kept; break;
       case Outcome::Gone: break;
@@ -81,8 +108,9 @@ Outcome removeContents(int dir, const std::string& shown, dev_t device, Removal&
   return outcome;
 }
 
-// Removes the entry `name` of the open folder `parent`, shown as `shown`.
-Outcome removeEntry(int parent, const char* name, const std::string& shown, dev_t device,
+// Removes the entry `name` of the open folder `parent`, shown as `shown`; `place` is the
+// parent's.
+Outcome removeEntry(int parent, const char* name, const std::string& shown, const Place& place,
                     Removal& removal) {
   if (stopSignal() != 0) {
     removal.stopped = true;
@@ -98,14 +126,21 @@ Outcome removeEntry(int parent, const char* name, const std::string& shown, dev_
     }
     return Outcome::Gone;
   }
-  if (info.st_dev != device) {
+  if (info.st_dev != place.device) {
     removal.mounts.push_back(shown);
     return Outcome::Kept;
   }
   // O_NOFOLLOW: should a link have taken the folder's place meanwhile, it is not followed.
   FileDescriptor dir(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (dir.get() < 0) return failed(removal, shown, errno);
-  const Outcome contents = removeContents(dir.get(), shown, device, removal);
+  // Asked of the open folder, so that what is checked is what is emptied.
+  Place inside;
+  if (!placeOf(dir.get(), inside)) return failed(removal, shown, errno);
+  if (!samePlace(inside, place)) {
+    removal.mounts.push_back(shown);
+    return Outcome::Kept;
+  }
+  const Outcome contents = removeContents(dir.get(), shown, inside, removal);
   // A folder that still holds a mount point stays, quietly: the mount point is reported.
   if (contents != Outcome::Gone) return contents;
   if (::unlinkat(parent, name, AT_REMOVEDIR) != 0 && !isMissing(errno)) {
@@ -176,15 +211,15 @@ Removal removeTree(const std::string& path) {
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   FileDescriptor parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  struct stat parentInfo {};
-  if (parent.get() < 0 || ::fstat(parent.get(), &parentInfo) != 0) {
+  Place parentPlace;
+  if (parent.get() < 0 || !placeOf(parent.get(), parentPlace)) {
     if (isMissing(errno)) return removal;
     removal.complete = false;
     failed(removal, parentPath, errno);
     return removal;
   }
   removal.complete =
-      removeEntry(parent.get(), name.c_str(), path, parentInfo.st_dev, removal) == Outcome::Gone;
+      removeEntry(parent.get(), name.c_str(), path, parentPlace, removal) == Outcome::Gone;
   return removal;
 }
 

@@ -69,8 +69,8 @@ class ChildEnvironment {
       const size_t nameLength = equals != nullptr ? size_t(equals - *entry) : std::strlen(*entry);
       bool replaced = false;
       for (const auto& [name, value] : overrides) {
-        replaced = replaced || (name.size() == nameLength && name.compare(0, nameLength, *entry,
-                                                                          nameLength) == 0);
+        replaced = replaced || (name.size() == nameLength &&
+                                name.compare(0, nameLength, *entry, nameLength) == 0);
       }
       if (!replaced) pointers_.push_back(*entry);
     }
@@ -99,9 +99,10 @@ sigset_t childDefaults() {
 class SpawnSetup {
  public:
   SpawnSetup() {
-    check(::posix_spawn_file_actions_init(&actions_));
+    // Each object is destroyed only when its own initialisation worked.
+    check([this] { return ::posix_spawn_file_actions_init(&actions_); });
     actionsReady_ = error_ == 0;
-    check(::posix_spawnattr_init(&attributes_));
+    check([this] { return ::posix_spawnattr_init(&attributes_); });
     attributesReady_ = error_ == 0;
   }
   SpawnSetup(const SpawnSetup&) = delete;
@@ -112,20 +113,25 @@ class SpawnSetup {
   }
 
   void workingDirectory(const std::string& directory) {
-    if (!directory.empty()) {
-      check(::posix_spawn_file_actions_addchdir_np(&actions_, directory.c_str()));
-    }
+    if (directory.empty()) return;
+    check([&] { return ::posix_spawn_file_actions_addchdir_np(&actions_, directory.c_str()); });
   }
-  void stdoutTo(int fd) { check(::posix_spawn_file_actions_adddup2(&actions_, fd, STDOUT_FILENO)); }
+  void stdoutTo(int fd) {
+    check([&] { return ::posix_spawn_file_actions_adddup2(&actions_, fd, STDOUT_FILENO); });
+  }
   void stdinFromNull() {
-    check(::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0));
+    check([&] {
+      return ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    });
   }
   void stderrToNull() {
-    check(::posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0));
+    check([&] {
+      return ::posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    });
   }
   void ownProcessGroup() {
     flags_ |= POSIX_SPAWN_SETPGROUP;
-    check(::posix_spawnattr_setpgroup(&attributes_, 0));
+    check([&] { return ::posix_spawnattr_setpgroup(&attributes_, 0); });
   }
 
   // Starts `argv[0]` with `argv` and `envp`; returns the child's id, or -1 with errorText() set.
@@ -133,10 +139,13 @@ class SpawnSetup {
     const sigset_t defaults = childDefaults();
     sigset_t empty;
     sigemptyset(&empty);
-    check(::posix_spawnattr_setsigdefault(&attributes_, &defaults));
-    check(::posix_spawnattr_setsigmask(&attributes_, &empty));
-    check(::posix_spawnattr_setflags(
-        &attributes_, static_cast<short>(flags_ | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK)));
+    check([&] { return ::posix_spawnattr_setsigdefault(&attributes_, &defaults); });
+    check([&] { return ::posix_spawnattr_setsigmask(&attributes_, &empty); });
+    check([&] {
+      return ::posix_spawnattr_setflags(
+          &attributes_,
+          static_cast<short>(flags_ | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
+    });
     if (error_ != 0) return -1;
     std::vector<std::vector<char>> texts;
     std::vector<char*> args;
@@ -148,15 +157,20 @@ class SpawnSetup {
     }
     args.push_back(nullptr);
     pid_t pid = -1;
-    check(::posix_spawn(&pid, argv.at(0).c_str(), &actions_, &attributes_, args.data(), envp));
+    check([&] {
+      return ::posix_spawn(&pid, argv.at(0).c_str(), &actions_, &attributes_, args.data(), envp);
+    });
     return error_ == 0 ? pid : -1;
   }
 
   std::string errorText() const { return std::strerror(error_); }
 
  private:
-  void check(int result) {
-    if (error_ == 0) error_ = result;
+  // Makes the set-up call `call` unless an earlier one failed, and keeps the first failure: a call
+  // on an object whose set-up failed would be undefined.
+  template <typename Call>
+  void check(Call call) {
+    if (error_ == 0) error_ = call();
   }
 
   posix_spawn_file_actions_t actions_{};
@@ -444,9 +458,9 @@ ProcessStatus runShellCommand(const std::string& command, const std::string& wor
 
 std::string quoteArgument(std::string_view argument) {
   const bool plain =
-      !argument.empty() && argument.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRS"
-                                                      "TUVWXYZ0123456789-_=+./,:@%") ==
-                               std::string_view::npos;
+      !argument.empty() && argument.find_first_not_of(
+                               "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRS"
+                               "TUVWXYZ0123456789-_=+./,:@%") == std::string_view::npos;
   if (plain) return std::string(argument);
   // Inside single quotes the shell takes every byte as it is; a quote itself is closed, escaped
   // and reopened.
@@ -466,8 +480,8 @@ CapturedOutput captureShellOutput(const std::string& command, const std::string&
                                   std::chrono::milliseconds timeout, std::size_t readSize,
                                   const EnoughOutput& enough) {
   // With exec the command replaces the shell, so that the kernel's end-with-quarn reaches it.
-  return captureOutput({kShell, "-c", "exec " + command + " 2>&1"}, workingDirectory, true,
-                       timeout, readSize, enough);
+  return captureOutput({kShell, "-c", "exec " + command + " 2>&1"}, workingDirectory, true, timeout,
+                       readSize, enough);
 }
 
 CapturedOutput captureProgramOutput(const std::vector<std::string>& argv,

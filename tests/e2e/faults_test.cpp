@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,6 +60,14 @@ struct OpenWorkspace {
     fs::permissions(dir / "data", fs::perms::all);
     options.cwd = dir.path();
     options.env = {{"XDG_DATA_HOME", (dir / "data").string()}, {"HOME", (dir / "data").string()}};
+  }
+};
+
+// Fake tools that the unprivileged user may run too.
+struct OpenTools : FakeTools {
+  OpenTools() {
+    fs::permissions(dir(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_read |
+                               fs::perms::others_exec);
   }
 };
 
@@ -265,6 +274,8 @@ TEST(Faults, CtrlCDuringABuildEndsItWithStatus130AndLeavesNoChild) {
   const test::RunResult result = ws.quarn({"build", "app"});
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(30));
   EXPECT_EQ(result.status, 130);
+  // Ended by the signal itself, so that a calling shell's loop stops as well.
+  EXPECT_TRUE(result.signalled);
   EXPECT_TRUE(contains(result.out, "\n[error] ✗ Build failed (")) << result.out;
   EXPECT_TRUE(test::processEnds(started)) << "the build's child is still running";
 }
@@ -279,6 +290,299 @@ TEST(Faults, CtrlCDuringAVersionProbeLeavesNoProbeRunning) {
   const test::RunResult result = ws.quarn({"validate", "app"});
   EXPECT_EQ(result.status, 128 + SIGINT);
   EXPECT_TRUE(test::processEnds(started)) << "the version command is still running";
+}
+
+// A fake tool that builds by touching "built" and otherwise waits on a child, as a build tool's
+// shell does: it records its own id and then its child's in `pidFile`.
+std::string touchOrWaitOnAChild(const fs::path& pidFile) {
+  const std::string file = "'" + pidFile.string() + "'";
+  const std::string child = "'echo $$ >> \"$0.tmp\"; mv \"$0.tmp\" \"$0\"; exec sleep 60'";
+  const std::string build = "if [ \"$1\" = build ]; then touch built; exit 0; fi\n";
+  return build + "echo $$ > " + file + ".tmp\n/bin/sh -c " + child + " " + file;
+}
+
+// Sends `signal` to quarn alone, or to its process group as a terminal does, once `pidFile` is
+// there; then sets `ended` when every process it names ends within a few seconds. Asked while
+// quarn runs: a process left behind would hold quarn's output open until it ended by itself.
+std::function<void(int)> signalOnceStarted(const fs::path& pidFile, int signal, bool toGroup,
+                                           bool& ended) {
+  return [pidFile, signal, toGroup, &ended](int pid) {
+    for (int i = 0; i < 1000 && !fs::exists(pidFile); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(toGroup ? -pid : pid, signal);
+    ended = fs::exists(pidFile) && test::processEnds(pidFile);
+  };
+}
+
+// A stop signal during a step ends every process of the step, nothing runs after it, and quarn
+// then ends by that same signal.
+TEST(Faults, AStopSignalEndsTheStepAndThenQuarnBySignal) {
+  struct Case {
+    std::string name;
+    int signal;
+    bool toGroup;  // as Ctrl-C on a terminal; else to quarn alone, as kill does
+    std::vector<std::string> args;
+    std::string marker, tool;
+    std::string verdict;  // empty: none
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"SIGTERM, build",           SIGTERM, false, {"build", "app"},    "Makefile",   "make",
+       "\n[error] ✗ Build failed ("},
+      {"SIGHUP, build",            SIGHUP,  false, {"build", "app"},    "Makefile",   "make",
+       "\n[error] ✗ Build failed ("},
+      {"SIGTERM, rebuild's clean", SIGTERM, false, {"rebuild", "app"},  "Cargo.toml", "cargo",
+       "[error] ✗ Rebuild interrupted while cleaning\n"},
+      {"Ctrl-C, rebuild's clean",  SIGINT,  true,  {"rebuild", "app"},  "Cargo.toml", "cargo",
+       "[error] ✗ Rebuild interrupted while cleaning\n"},
+      {"SIGHUP, clean",            SIGHUP,  false, {"clean", "app"},    "Cargo.toml", "cargo",
+       "[error] ✗ Clean interrupted ("},
+      {"Ctrl-C, clean",            SIGINT,  true,  {"clean", "app"},    "Cargo.toml", "cargo",
+       "[error] ✗ Clean interrupted ("},
+      {"SIGTERM, version probe",   SIGTERM, false, {"validate", "app"}, "pom.xml",    "mvn", ""},
+      {"SIGHUP, version probe",    SIGHUP,  false, {"validate", "app"}, "pom.xml",    "mvn", ""},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    Workspace ws;
+    ws.dir.write("app/" + c.marker);
+    const fs::path started = ws.dir / "started";
+    ws.tools.add(c.tool, touchOrWaitOnAChild(started));
+    bool ended = false;
+    ws.options.whileRunning = signalOnceStarted(started, c.signal, c.toGroup, ended);
+    const test::RunResult result = ws.quarn(c.args);
+    EXPECT_EQ(result.status, 128 + c.signal) << c.name << "\n" << result.out;
+    EXPECT_TRUE(result.signalled) << c.name;
+    EXPECT_TRUE(contains(result.out, c.verdict)) << c.name << "\n" << result.out;
+    EXPECT_TRUE(ended) << c.name << ": the tool never ran, or a process of it outlived the signal";
+    EXPECT_FALSE(fs::exists(ws.dir / "app/built")) << c.name << ": built after the signal";
+  }
+}
+
+// On a terminal the build's own process group holds the foreground while it runs, so that the
+// terminal's Ctrl-C and reads reach it; afterwards the foreground is quarn's again.
+TEST(Faults, OnATerminalTheBuildHoldsTheForegroundAndQuarnTakesItBack) {
+  Workspace ws;
+  ws.dir.write("app/Makefile");
+  // Fields 5 and 8 of /proc/PID/stat: the process group and the terminal's foreground group.
+  const std::string groups = "read -r s < /proc/$$/stat; set -- $s; echo \"$5 $8\"";
+  ws.tools.add("make", "echo \"make: $(" + groups + ")\"");
+  const fs::path outer =
+      ws.dir.write("outer.sh", "echo \"before: $(" + groups + ")\"\n" + std::string(QUARN_BINARY) +
+                                   " build app\necho \"after: $(" + groups + ")\"\n");
+  const test::RunResult result =
+      test::runProgram({"script", "-qefc", "/bin/sh " + outer.string(), "/dev/null"}, ws.options);
+  ASSERT_EQ(result.status, 0) << result.out;
+  auto pair = [&result](const std::string& label) {
+    const size_t at = result.out.find(label + ": ");
+    if (at == std::string::npos) return std::pair<std::string, std::string>();
+    std::istringstream line(result.out.substr(at + label.size() + 2));
+    std::string group, foreground;
+    line >> group >> foreground;
+    return std::pair{group, foreground};
+  };
+  const auto [quarnGroup, before] = pair("before");
+  const auto [makeGroup, makeForeground] = pair("make");
+  const auto [afterGroup, after] = pair("after");
+  ASSERT_FALSE(quarnGroup.empty() || makeGroup.empty() || afterGroup.empty()) << result.out;
+  EXPECT_EQ(before, quarnGroup) << "quarn must start in the foreground";
+  EXPECT_NE(makeGroup, quarnGroup) << result.out;
+  EXPECT_EQ(makeForeground, makeGroup) << result.out;
+  EXPECT_EQ(after, quarnGroup) << result.out;
+}
+
+// A parent that ignores SIGCHLD passes that on; quarn must still learn how its children ended.
+TEST(Faults, StartedWithSigchldIgnoredStepsStillReportTheirOutcome) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string marker, tool, script, line;
+  };
+  const Case cases[] = {
+      {{"build", "app"}, "Makefile", "make", "true", "[info] ✓ Build successful ("},
+      {{"clean", "app"}, "Cargo.toml", "cargo", "true", "[info] ✓ Clean successful ("},
+      {{"validate", "app"}, "Makefile", "make", "echo 'make 9.9'", "[info] Version: make 9.9\n"},
+  };
+  for (const Case& c : cases) {
+    Workspace ws;
+    ws.dir.write("app/" + c.marker);
+    ws.tools.add(c.tool, c.script);
+    ws.options.ignoredSignals = {SIGCHLD};
+    const test::RunResult result = ws.quarn(c.args);
+    EXPECT_EQ(result.status, 0) << c.args[0] << "\n" << result.out;
+    EXPECT_TRUE(contains(result.out, c.line)) << result.out;
+  }
+}
+
+// An empty path names the current folder, also for markers that only the listing finds.
+TEST(Faults, AnEmptyPathIsTheCurrentFolder) {
+  struct Case {
+    std::string marker;
+    bool brokenLink;
+    std::string type;
+  };
+  const Case cases[] = {
+      {"App.csproj", false, "C# (.NET)"},
+      {"Cargo.toml", true, "Rust (Cargo)"},
+  };
+  for (const Case& c : cases) {
+    const TempDir dir;
+    if (c.brokenLink) {
+      fs::create_symlink(dir / "no-such-file", dir / c.marker);
+    } else {
+      dir.write(c.marker);
+    }
+    RunOptions options;
+    options.cwd = dir.path();
+    const test::RunResult result = runQuarn({"detect", ""}, options);
+    EXPECT_EQ(result.status, 0) << c.marker << "\n" << result.out;
+    EXPECT_TRUE(contains(result.out, "[info] Project Type: " + c.type + "\n")) << result.out;
+  }
+}
+
+// A folder name or a tool's version line cannot forge a log line or drive the terminal: quarn's
+// own lines show control characters escaped. The build's output is the tool's, passed untouched.
+TEST(Faults, ControlCharactersInTextQuarnDidNotWriteAreEscaped) {
+  Workspace ws;
+  const std::string name = "a\n[info] forged\x1b[31m";
+  const std::string escaped = "a\\n[info] forged\\x1b[31m";
+  ws.dir.write(name + "/Makefile");
+  fs::create_directories(ws.dir / name / "sub");
+  fs::create_directory(ws.dir / ".git");  // a work tree, where the root is looked for upwards
+  ws.dir.write(name + "-toml/Makefile");
+  ws.dir.write(name + "-toml/quarn.toml", "kind = 5\n");
+  ws.tools.add(
+      "make",
+      "if [ \"$1\" = --version ]; then printf 'make 1.0\\033]0;title\\007\\r[info] forged\\n';"
+      " else printf '\\033[31mred\\033[0m\\n'; fi");
+  const std::string raw = "\x1b[31mred\x1b[0m\n";
+  struct Case {
+    std::vector<std::string> args;
+    fs::path cwd;
+    std::string line;
+    std::string buildOutput;  // the tool's own, to arrive as it was written
+  };
+  const Case cases[] = {
+      {{"info", name}, ws.dir.path(), "[info] Project: " + escaped + "\n", ""},
+      {{"build"},
+       ws.dir / name / "sub",
+       "[info] Project root: " + (ws.dir.path() / escaped).string() + "\n",
+       raw},
+      {{"build", name + "-toml"},
+       ws.dir.path(),
+       "[error] " + escaped + "-toml/quarn.toml:1:8: 'kind' must be a string\n",
+       ""},
+      {{"validate", name},
+       ws.dir.path(),
+       "[info] Version: make 1.0\\x1b]0;title\\x07\\r[info] forged\n",
+       ""},
+  };
+  for (const Case& c : cases) {
+    RunOptions options = ws.options;
+    options.cwd = c.cwd;
+    const test::RunResult result = runQuarn(c.args, options);
+    EXPECT_TRUE(contains(result.out, c.line)) << c.args[0] << "\n" << result.out;
+    std::string quarnsOwn = result.out;
+    if (!c.buildOutput.empty()) {
+      const size_t at = quarnsOwn.find(c.buildOutput);
+      EXPECT_NE(at, std::string::npos) << "the build's output was changed:\n" << result.out;
+      if (at != std::string::npos) quarnsOwn.erase(at, c.buildOutput.size());
+    }
+    EXPECT_EQ(quarnsOwn.find_first_of("\x1b\r"), std::string::npos) << result.out;
+    EXPECT_FALSE(contains(quarnsOwn, "\n[info] forged")) << result.out;
+  }
+}
+
+// The kernel ends the probe should quarn be killed outright, when no handler can run.
+TEST(Faults, AVersionProbeEndsWhenQuarnIsKilled) {
+  Workspace ws;
+  ws.dir.write("app/pom.xml");
+  const fs::path started = ws.dir / "started";
+  ws.tools.add("mvn", recordPidThenSleep(started));
+  bool ended = false;
+  ws.options.whileRunning = signalOnceStarted(started, SIGKILL, false, ended);
+  const test::RunResult result = ws.quarn({"validate", "app"});
+  EXPECT_EQ(result.status, 128 + SIGKILL);
+  EXPECT_TRUE(ended) << "the version command outlived quarn";
+}
+
+// A limit of one process for its user leaves quarn unable to start anything.
+TEST(Faults, AStepThatCannotStartSaysWhy) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run quarn as a user of its own";
+  struct Case {
+    std::vector<std::string> args;
+    std::string marker, tool, error, verdict;
+  };
+  const Case cases[] = {
+      {{"build", "app"},
+       "Makefile",
+       "make",
+       "[error] Could not start the build: Resource temporarily unavailable\n",
+       "[error] ✗ Build failed ("},
+      {{"clean", "app"},
+       "Cargo.toml",
+       "cargo",
+       "[error] Could not start 'cargo clean': Resource temporarily unavailable\n",
+       "[error] ✗ Clean failed ("},
+  };
+  for (const Case& c : cases) {
+    OpenWorkspace ws;
+    ws.dir.write("app/" + c.marker);
+    fs::permissions(ws.dir / "app", fs::perms::all);
+    const OpenTools tools;
+    tools.add(c.tool, "touch built");
+    ws.options.env["PATH"] = tools.searchPath();
+    // A user of its own: processes that others run as nobody would count against the limit.
+    std::vector<std::string> argv{"prlimit",       "--nproc=1:1",    "setpriv",   "--reuid=61999",
+                                  "--regid=61999", "--clear-groups", QUARN_BINARY};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const test::RunResult result = test::runProgram(argv, ws.options);
+    if (!contains(result.out, test::banner())) {
+      GTEST_SKIP() << "cannot start quarn under a process limit here: " << result.err;
+    }
+    EXPECT_EQ(result.status, 1) << result.out;
+    EXPECT_TRUE(contains(result.out, c.error)) << result.out;
+    EXPECT_TRUE(contains(result.out, c.verdict)) << result.out;
+    EXPECT_FALSE(fs::exists(ws.dir / "app/built"));
+  }
+}
+
+// A clean step that fails names what failed, and rebuild then stops before building.
+TEST(Faults, AFailedCleanStepStopsBeforeTheBuild) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string marker;
+    std::string error;
+    std::string verdict;  // empty: none
+  };
+  const std::string locked =
+      "[error] Could not remove 'app/build/locked/file': Permission denied\n";
+  const std::string cargo = "[error] 'cargo clean' failed with status 3\n";
+  const Case cases[] = {
+      {{"rebuild", "app"}, "Makefile", locked, ""},
+      {{"clean", "app"}, "Makefile", locked, "[error] ✗ Clean failed ("},
+      {{"rebuild", "app"}, "Cargo.toml", cargo, ""},
+  };
+  for (const Case& c : cases) {
+    OpenWorkspace ws;
+    ws.dir.write("app/" + c.marker);
+    // Everything may go but a file in a folder the unprivileged user cannot change.
+    if (c.error == locked) ws.dir.write("app/build/locked/file");
+    fs::create_directories(ws.dir / "app/build");
+    for (const char* open : {"app", "app/build"}) fs::permissions(ws.dir / open, fs::perms::all);
+    const OpenTools tools;
+    tools.add("make", "touch built");
+    tools.add("cargo", "[ \"$1\" = clean ] && exit 3; touch built");
+    ws.options.env["PATH"] = tools.searchPath();
+    bool skipped = false;
+    const test::RunResult result = runUnprivileged(c.args, ws.options, skipped);
+    if (skipped) GTEST_SKIP() << "cannot run quarn as an unprivileged user here: " << result.err;
+    EXPECT_EQ(result.status, 1) << result.out;
+    EXPECT_TRUE(contains(result.out, c.error)) << result.out;
+    EXPECT_TRUE(contains(result.out, c.verdict)) << result.out;
+    EXPECT_FALSE(contains(result.out, "Building with")) << result.out;
+    EXPECT_FALSE(fs::exists(ws.dir / "app/built"));
+  }
 }
 
 TEST(Faults, VersionCommandsThatFloodTheirOutput) {

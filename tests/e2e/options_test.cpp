@@ -159,6 +159,10 @@ TEST(Options, DryRunPlansChecksAndRunsNothing) {
        0,
        "[info] Detected: C (Make)\n" + cleaning + plan +
            "[info] Dry run: nothing was removed or run\n"},
+      {{"clean", "-n", "app", "--kind", "cmake"},
+       0,
+       "[info] Detected: C++ (CMake)\n" + cleaning +
+           "[info] Would remove 'app/build'\n[info] Dry run: nothing was removed or run\n"},
       {{"build", "-n", "app"}, 1, "[info] Detected: C (Make)\n" + missing},
       {{"rebuild", "-n", "app"}, 1, rebuild + "[error] Build tool 'make' is missing\n"},
   };
@@ -343,7 +347,7 @@ TEST(Options, JsonIsOneObjectThatParsesForEveryKindAndName) {
       EXPECT_EQ(object["path"], c.path);
       EXPECT_EQ(object["recognised"], c.status == 0);
       if (c.status == 0) {
-        EXPECT_EQ(object["root"], c.path);
+        EXPECT_EQ(object["root"], (ws.dir / c.path).string());
       }
     }
   }

@@ -156,6 +156,7 @@ RunResult spawnAndCollect(const std::string& program, const std::vector<std::str
     if (options.whileRunning) ::setpgid(0, 0);
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(126);
     ::signal(SIGPIPE, SIG_DFL);
+    for (const int ignored : options.ignoredSignals) ::signal(ignored, SIG_IGN);
     if (searchPath) {
       // Look the program up on the PATH the child is given, as a shell would.
       for (char* entry : envp) {
@@ -183,6 +184,7 @@ RunResult spawnAndCollect(const std::string& program, const std::vector<std::str
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.signalled = WIFSIGNALED(status);
   return result;
 }
 
@@ -234,14 +236,18 @@ std::string banner() {
 }
 
 bool processEnds(const fs::path& pidFile) {
-  const std::string text = readFile(pidFile);
-  const fs::path stat = "/proc/" + text.substr(0, text.find('\n')) + "/stat";
-  for (int i = 0; i < 500; ++i) {
-    const std::string state = readFile(stat);
-    if (state.empty() || state.find(") Z ") != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::istringstream ids(readFile(pidFile));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (std::string id; std::getline(ids, id);) {
+    const fs::path stat = "/proc/" + id + "/stat";
+    for (;;) {
+      const std::string state = readFile(stat);
+      if (state.empty() || state.find(") Z ") != std::string::npos) break;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
-  return false;
+  return true;
 }
 
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)

@@ -46,7 +46,8 @@ class FakeTools {
 };
 
 struct RunResult {
-  int status = -1;  // exit code, or 128 + signal
+  int status = -1;         // exit code, or 128 + signal
+  bool signalled = false;  // ended by a signal, not by exiting
   std::string out;
   std::string err;
 };
@@ -62,6 +63,8 @@ struct RunOptions {
   std::string stdoutFile;
   // The child leads a process group of its own, and this runs beside it once it has started.
   std::function<void(int pid)> whileRunning;
+  // Signals the child starts with ignored, as a parent that ignores them leaves them.
+  std::vector<int> ignoredSignals;
 };
 
 // Runs the quarn binary with `args` and collects its output and exit status.
@@ -92,8 +95,8 @@ std::string banner();
 // Returns the text of a file.
 std::string readFile(const fs::path& file);
 
-// Returns whether the process whose id is the first line of `pidFile` has ended (or is a zombie
-// waiting to be reaped) within a few seconds. A killed process may take a moment to go.
+// Returns whether every process whose id is a line of `pidFile` has ended (or is a zombie waiting
+// to be reaped) within a few seconds. A killed process may take a moment to go.
 bool processEnds(const fs::path& pidFile);
 
 // Sets an environment variable for the lifetime of the object, then restores it.

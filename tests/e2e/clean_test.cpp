@@ -1,0 +1,421 @@
+// The clean step of `quarn clean` and `quarn rebuild`, end to end: what goes, what stays and why,
+// and which command each kind cleans with.
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/environment.hpp"
+#include "support/test_support.hpp"
+
+namespace quarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunOptions;
+using test::runQuarn;
+using test::TempDir;
+using test::Workspace;
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+  size_t found = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
+  return found;
+}
+
+// Runs the system's git in `folder`, with an identity for commits.
+void git(const fs::path& folder, std::vector<std::string> args) {
+  args.insert(args.begin(), {"git", "-c", "user.name=quarn", "-c", "user.email=quarn@localhost"});
+  RunOptions options;
+  options.cwd = folder;
+  options.env = {{"PATH", "/usr/bin:/bin"}};
+  const test::RunResult result = test::runProgram(args, options);
+  ASSERT_EQ(result.status, 0) << args[5] << ": " << result.err;
+}
+
+// A fake tool that records how it was called in the file "ran" of the folder it runs in.
+const char* const kRecord = "echo \"${0##*/} $*\" >> ran";
+
+struct Scenario {
+  std::string golden;
+  std::vector<std::string> args;
+  std::map<std::string, std::string> files;  // created in the workspace
+  std::map<std::string, std::string> tools;  // fake tools on PATH
+  int status;
+};
+
+TEST(Clean, ScenariosMatchTheirGoldenOutputAndStatus) {
+  const std::vector<Scenario> scenarios = {
+      // No cmake on PATH: removing the build folder needs none.
+      {"clean-success",
+       {"clean", "app"},
+       {{"app/CMakeLists.txt", ""}, {"app/build/CMakeCache.txt", ""}},
+       {},
+       0},
+      {"clean-nothing", {"clean", "app"}, {{"app/CMakeLists.txt", ""}}, {}, 0},
+      {"clean-missing-tool", {"clean", "app"}, {{"app/Cargo.toml", ""}}, {}, 1},
+      {"clean-failure",
+       {"clean", "app"},
+       {{"app/Cargo.toml", ""}},
+       {{"cargo", "echo 'error: could not remove target'; exit 101"}},
+       1},
+      {"clean-unknown", {"clean", "app"}, {{"app/README", ""}}, {}, 1},
+  };
+  for (const Scenario& s : scenarios) {
+    const Workspace ws;
+    for (const auto& [name, content] : s.files) ws.dir.write(name, content);
+    for (const auto& [name, script] : s.tools) ws.tools.add(name, script);
+    const test::RunResult result = ws.quarn(s.args);
+    EXPECT_EQ(result.status, s.status) << s.golden;
+    EXPECT_TRUE(test::matchesGolden(s.golden, result.out));
+  }
+}
+
+// Each kind whose output is not in "build" has its own clean, run in the project folder; where
+// the project does not define one, nothing runs.
+TEST(Clean, EachKindCleansWithItsOwnCommand) {
+  struct Case {
+    std::map<std::string, std::string> files;  // in "app"
+    std::vector<std::string> options;
+    std::string ran;  // what the fake tool recorded; empty: nothing ran
+  };
+  const std::string withClean = R"({"scripts": {"build": "b", "clean": "c"}})";
+  const std::string withoutClean = R"({"scripts": {"build": "b"}})";
+  const Case cases[] = {
+      {{{"Cargo.toml", ""}}, {}, "cargo clean"},
+      {{{"App.csproj", ""}}, {}, "dotnet clean -c Release"},
+      {{{"go.mod", "module example.com/app\n"}}, {}, "go clean"},
+      {{{"Makefile", "all:\n\ttrue\nclean:\n\ttrue\n"}}, {}, "make clean"},
+      {{{"Makefile", "all:\n\ttrue\n# clean: is only a comment\n"}}, {}, ""},
+      {{{"configure.ac", ""}, {"Makefile", "all clean:\n\ttrue\n"}},
+       {"--kind", "autotools"},
+       "make clean"},
+      {{{"configure.ac", ""}}, {}, ""},  // not configured: no makefile yet
+      {{{"package.json", withClean}}, {}, "npm run clean"},
+      {{{"package.json", withoutClean}}, {}, ""},
+      {{{"package.json", withClean}, {"pnpm-lock.yaml", ""}}, {}, "pnpm run clean"},
+      {{{"package.json", withClean}, {"yarn.lock", ""}}, {}, "yarn run clean"},
+      {{{"package.json", withClean}, {"bun.lock", ""}}, {}, "bun run clean"},
+      {{{"CMakeLists.txt", ""}}, {}, ""},
+  };
+  for (const Case& c : cases) {
+    const Workspace ws;
+    std::string shown;
+    for (const auto& [name, content] : c.files) {
+      ws.dir.write("app/" + name, content);
+      shown += name + " ";
+    }
+    for (const char* tool : {"cargo", "dotnet", "go", "make", "npm", "pnpm", "yarn", "bun"}) {
+      ws.tools.add(tool, kRecord);
+    }
+    std::vector<std::string> args{"clean", "app"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const test::RunResult result = ws.quarn(args);
+    EXPECT_EQ(result.status, 0) << shown << result.out;
+    if (c.ran.empty()) {
+      EXPECT_FALSE(fs::exists(ws.dir / "app/ran")) << shown << test::readFile(ws.dir / "app/ran");
+      EXPECT_TRUE(contains(result.out, "[info] ✓ Nothing to clean\n")) << shown << result.out;
+    } else {
+      EXPECT_EQ(test::readFile(ws.dir / "app/ran"), c.ran + "\n") << shown;
+      EXPECT_TRUE(contains(result.out, "[info] ✓ Clean successful (")) << shown << result.out;
+    }
+  }
+}
+
+// "build" may hold the project's own sources: where a work tree tracks files in it, or cannot be
+// asked, it stays, and one warning says why.
+TEST(Clean, TheBuildFolderStaysWhereAWorkTreeMayTrackIt) {
+  enum class Tree { None, GitUntracked, GitTracksRootBuild, GitTracked, GitNotInstalled, Hg, Svn };
+  struct Case {
+    std::string name;
+    Tree tree;
+    std::string warning;  // empty: "build" goes
+  };
+  const Case cases[] = {
+      {"outside any work tree", Tree::None, ""},
+      {"git lists nothing", Tree::GitUntracked, ""},
+      // Asked in the project folder, not at the work tree's root.
+      {"git tracks the root's build only", Tree::GitTracksRootBuild, ""},
+      {"git tracks files in build", Tree::GitTracked, "git tracks files in it"},
+      {"git not installed", Tree::GitNotInstalled,
+       "it lies in a git work tree and git is not installed to say what it tracks"},
+      {"Mercurial", Tree::Hg,
+       "it lies in a Mercurial work tree, which quarn cannot ask which files it tracks"},
+      {"Subversion", Tree::Svn,
+       "it lies in a Subversion work tree, which quarn cannot ask which files it tracks"},
+  };
+  for (const Case& c : cases) {
+    Workspace ws;
+    ws.dir.write("app/Makefile", "all:\n\ttouch built\n");
+    ws.tools.add("make", "touch built");
+    const bool usesGit = c.tree != Tree::None && c.tree != Tree::Hg && c.tree != Tree::Svn;
+    if (usesGit) git(ws.dir.path(), {"init", "-q"});
+    if (c.tree != Tree::GitNotInstalled) ws.tools.linkSystem({"git"});
+    if (c.tree == Tree::GitTracksRootBuild) {
+      ws.dir.write("build/tracked");
+      git(ws.dir.path(), {"add", "build/tracked"});
+    }
+    if (c.tree == Tree::GitTracked) {
+      ws.dir.write("app/build/tracked");
+      git(ws.dir.path(), {"add", "app/build/tracked"});
+    }
+    if (c.tree == Tree::Hg) fs::create_directory(ws.dir / ".hg");
+    if (c.tree == Tree::Svn) fs::create_directory(ws.dir / ".svn");
+    for (const std::string command : {"clean", "rebuild"}) {
+      ws.dir.write("app/build/tracked");
+      ws.dir.write("app/build/output/object.o");
+      const test::RunResult result = ws.quarn({command, "app"});
+      const std::string label = c.name + ", " + command + "\n" + result.out;
+      EXPECT_EQ(result.status, 0) << label;
+      if (c.warning.empty()) {
+        EXPECT_FALSE(fs::exists(ws.dir / "app/build")) << label;
+        EXPECT_FALSE(contains(result.out, "[warning]")) << label;
+      } else {
+        EXPECT_TRUE(fs::exists(ws.dir / "app/build/output/object.o")) << label;
+        EXPECT_EQ(count(result.out, "[warning]"), 1u) << label;
+        EXPECT_TRUE(
+            contains(result.out, "[warning] Leaving 'app/build' in place: " + c.warning + "\n"))
+            << label;
+      }
+    }
+  }
+}
+
+// quarn removes the folder itself: a program called rm, wherever it lies, is never run, and a
+// link is removed as a link, what it points at left alone.
+TEST(Clean, TheBuildFolderIsRemovedInProcessAndLinksAreNotFollowed) {
+  Workspace ws;
+  ws.dir.write("app/Makefile");
+  ws.tools.add("make", "touch built");
+  const std::string record = "echo \"$0 $*\" >> '" + (ws.dir / "rm-ran").string() + "'";
+  fs::remove(ws.tools.dir() / "rm");  // the system's, linked in by the workspace
+  ws.tools.add("rm", record);
+  const fs::path projectRm = ws.dir.write("app/rm", "#!/bin/sh\n" + record + "\n");
+  fs::permissions(projectRm, fs::perms::owner_all);
+  // "." first: a build tool run in the project folder would find the project's rm.
+  ws.options.env["PATH"] = ".:" + ws.tools.dir().string();
+  const fs::path outside = ws.dir.write("outside/file", "kept");
+  for (const std::string command : {"clean", "rebuild"}) {
+    fs::remove_all(ws.dir / "app/build");  // what a failed run left
+    ws.dir.write("app/build/nested/deep/object.o");
+    fs::create_directory_symlink(ws.dir / "outside", ws.dir / "app/build/folder-link");
+    fs::create_symlink(outside, ws.dir / "app/build/nested/file-link");
+    fs::create_symlink("loop", ws.dir / "app/build/loop");
+    const test::RunResult result = ws.quarn({command, "app"});
+    EXPECT_EQ(result.status, 0) << command << "\n" << result.out;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(ws.dir / "app/build"))) << command;
+    EXPECT_EQ(test::readFile(outside), "kept") << command;
+    EXPECT_FALSE(fs::exists(ws.dir / "rm-ran"))
+        << command << ": " << test::readFile(ws.dir / "rm-ran");
+  }
+}
+
+// Only a folder called build is build output; a file of that name is the project's own.
+TEST(Clean, OnlyAFolderCalledBuildGoes) {
+  enum class Entry { File, LinkToAFile, LinkToAFolder, LinkToNothing };
+  struct Case {
+    std::string name;
+    Entry entry;
+    bool removed;
+  };
+  const Case cases[] = {
+      {"a build script", Entry::File, false},
+      {"a link to a build script", Entry::LinkToAFile, false},
+      {"a link to a folder", Entry::LinkToAFolder, true},
+      {"a dangling link", Entry::LinkToNothing, true},
+  };
+  for (const Case& c : cases) {
+    Workspace ws;
+    ws.dir.write("app/CMakeLists.txt");
+    const fs::path script = ws.dir.write("scripts/build.sh", "#!/bin/sh\n");
+    fs::create_directory(ws.dir / "folder");
+    const fs::path build = ws.dir / "app/build";
+    switch (c.entry) {
+      case Entry::File: ws.dir.write("app/build", "#!/bin/sh\n"); break;
+      case Entry::LinkToAFile: fs::create_symlink(script, build); break;
+      case Entry::LinkToAFolder: fs::create_directory_symlink(ws.dir / "folder", build); break;
+      case Entry::LinkToNothing: fs::create_symlink(ws.dir / "nothing", build); break;
+    }
+    const test::RunResult result = ws.quarn({"clean", "app"});
+    EXPECT_EQ(result.status, 0) << c.name << "\n" << result.out;
+    EXPECT_EQ(fs::exists(fs::symlink_status(build)), !c.removed) << c.name << "\n" << result.out;
+    EXPECT_EQ(contains(result.out, "[warning] Leaving 'app/build' in place: it is not a folder\n"),
+              !c.removed)
+        << c.name << "\n"
+        << result.out;
+    EXPECT_TRUE(fs::exists(script) && fs::exists(ws.dir / "folder")) << c.name;
+  }
+}
+
+// Mounted at `point` for the life of the object, when the system lets this process mount.
+class Mount {
+ public:
+  Mount(const fs::path& source, const fs::path& point, bool bind) : point_(point) {
+    mounted_ = bind ? ::mount(source.c_str(), point.c_str(), nullptr, MS_BIND, nullptr) == 0
+                    : ::mount("none", point.c_str(), "tmpfs", 0, nullptr) == 0;
+    if (!mounted_) error_ = std::strerror(errno);
+  }
+  Mount(const Mount&) = delete;
+  Mount& operator=(const Mount&) = delete;
+  ~Mount() {
+    if (mounted_) ::umount2(point_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  fs::path point_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+// Removal stays on the project's file system: what is mounted inside build is left, with a
+// warning, and everything around it goes. A bind mount of a folder of the same file system is
+// as much another mount as a tmpfs is.
+TEST(Clean, RemovalDoesNotCrossIntoAnotherMount) {
+  for (const bool bind : {false, true}) {
+    for (const std::string command : {"clean", "rebuild"}) {
+      const std::string name = (bind ? "bind mount, " : "tmpfs, ") + command;
+      Workspace ws;
+      ws.dir.write("app/CMakeLists.txt");
+      ws.tools.add("cmake", "true");
+      ws.dir.write("app/build/top.o");
+      ws.dir.write("app/build/sub/beside.o");
+      fs::create_directories(ws.dir / "app/build/sub/mnt");
+      fs::create_directories(ws.dir / "source");
+      const Mount mount(ws.dir / "source", ws.dir / "app/build/sub/mnt", bind);
+      if (!mount.mounted()) GTEST_SKIP() << "cannot mount (" << name << ") here: " << mount.error();
+      const fs::path inside = ws.dir.write("app/build/sub/mnt/inside", "kept");
+      const test::RunResult result = ws.quarn({command, "app"});
+      EXPECT_EQ(result.status, 0) << name << "\n" << result.out;
+      EXPECT_EQ(test::readFile(inside), "kept") << name;
+      EXPECT_FALSE(fs::exists(ws.dir / "app/build/top.o")) << name;
+      EXPECT_FALSE(fs::exists(ws.dir / "app/build/sub/beside.o")) << name;
+      EXPECT_TRUE(contains(result.out,
+                           "[warning] Leaving 'app/build/sub/mnt' in place: another "
+                           "file system is mounted there\n"))
+          << name << "\n"
+          << result.out;
+    }
+  }
+}
+
+// With the real tools of this machine; a tool that is not installed skips its case.
+
+// This process's PATH, with the per-user Cargo folder added where rustup puts cargo.
+std::string realSearchPath() {
+  const char* path = std::getenv("PATH");
+  const char* home = std::getenv("HOME");
+  std::string result = path != nullptr ? path : "/usr/bin:/bin";
+  if (home != nullptr) result += ":" + std::string(home) + "/.cargo/bin";
+  return result;
+}
+
+bool toolAvailable(const std::string& tool) {
+  const test::ScopedEnv path("PATH", realSearchPath());
+  return platform::isOnSearchPath(tool);
+}
+
+// Real tools keep the user's HOME, where their caches and toolchains live.
+RunOptions realToolOptions(const TempDir& dir) {
+  RunOptions options;
+  options.cwd = dir.path();
+  const char* home = std::getenv("HOME");
+  options.env = {{"PATH", realSearchPath()},
+                 {"HOME", home != nullptr ? std::optional<std::string>(home) : std::nullopt},
+                 {"XDG_DATA_HOME", (dir / "data").string()}};
+  return options;
+}
+
+// Copies an example into `dir`, leaving out anything an earlier build left in the source tree.
+void copyExample(const std::string& kind, const TempDir& dir) {
+  fs::copy(fs::path(QUARN_SOURCE_DIR) / "examples" / kind, dir / kind, fs::copy_options::recursive);
+  for (const char* artefact : {"build", "target", "dist", "hello", "Cargo.lock"}) {
+    fs::remove_all(dir / kind / artefact);
+  }
+}
+
+TEST(CleanRealTools, RebuildReplacesTheCMakeBuildTreeInAndOutOfAGitWorkTree) {
+  if (!toolAvailable("cmake")) GTEST_SKIP() << "cmake is not installed here";
+  for (const bool inGit : {false, true}) {
+    const TempDir dir;
+    copyExample("cmake", dir);
+    if (inGit) {
+      git(dir / "cmake", {"init", "-q"});
+      git(dir / "cmake", {"add", "."});
+      git(dir / "cmake", {"commit", "-qm", "sources"});
+    }
+    const fs::path stale = dir.write("cmake/build/stale-file");
+    const test::RunResult result = runQuarn({"rebuild", "cmake"}, realToolOptions(dir));
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_FALSE(fs::exists(stale)) << (inGit ? "in git" : "outside git");
+    EXPECT_TRUE(fs::exists(dir / "cmake/build/hello"));
+    EXPECT_FALSE(contains(result.out, "[warning]")) << result.out;
+  }
+}
+
+TEST(CleanRealTools, CleanRunsCargoCleanOnTarget) {
+  if (!toolAvailable("cargo")) GTEST_SKIP() << "cargo is not installed here";
+  const TempDir dir;
+  copyExample("cargo", dir);
+  dir.write("cargo/target/release/hello");
+  const test::RunResult result = runQuarn({"clean", "cargo"}, realToolOptions(dir));
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_FALSE(fs::exists(dir / "cargo/target"));
+  EXPECT_TRUE(contains(result.out, "[info] ✓ Clean successful (")) << result.out;
+}
+
+TEST(CleanRealTools, MakeCleanRunsOnlyWhereTheMakefileDefinesIt) {
+  if (!toolAvailable("make")) GTEST_SKIP() << "make is not installed here";
+  for (const bool defined : {true, false}) {
+    const TempDir dir;
+    copyExample("make", dir);
+    if (!defined) dir.write("make/Makefile", "hello: hello.c\n\t$(CC) -o $@ $<\n");
+    dir.write("make/hello");
+    const test::RunResult result = runQuarn({"clean", "make"}, realToolOptions(dir));
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(fs::exists(dir / "make/hello"), !defined) << result.out;
+    EXPECT_TRUE(contains(result.out,
+                         defined ? "[info] ✓ Clean successful (" : "[info] ✓ Nothing to clean\n"))
+        << result.out;
+  }
+}
+
+// A package whose build script is a tracked file in build/: neither rebuild nor clean may lose it.
+TEST(CleanRealTools, ATrackedBuildFolderOfAnNpmPackageSurvives) {
+  if (!toolAvailable("npm")) GTEST_SKIP() << "npm is not installed here";
+  const TempDir dir;
+  dir.write("pkg/package.json", R"({"name": "tracked-build", "version": "1.0.0", "private": true,)"
+                                R"( "scripts": {"build": "node build/build.js"}})");
+  dir.write("pkg/index.js", "module.exports = 1;\n");
+  const fs::path script =
+      dir.write("pkg/build/build.js",
+                "const fs = require('fs');\nfs.mkdirSync('dist', {recursive: true});\n"
+                "fs.copyFileSync('index.js', 'dist/index.js');\n");
+  git(dir / "pkg", {"init", "-q"});
+  git(dir / "pkg", {"add", "."});
+  git(dir / "pkg", {"commit", "-qm", "sources"});
+  const std::string warning = "[warning] Leaving 'pkg/build' in place: git tracks files in it\n";
+  const test::RunResult rebuild = runQuarn({"rebuild", "pkg"}, realToolOptions(dir));
+  EXPECT_EQ(rebuild.status, 0) << rebuild.out << rebuild.err;
+  EXPECT_TRUE(contains(rebuild.out, warning)) << rebuild.out;
+  EXPECT_TRUE(fs::exists(dir / "pkg/dist/index.js"));
+  const test::RunResult clean = runQuarn({"clean", "pkg"}, realToolOptions(dir));
+  EXPECT_EQ(clean.status, 0) << clean.out;
+  EXPECT_TRUE(contains(clean.out, warning)) << clean.out;
+  EXPECT_TRUE(fs::exists(script));
+}
+
+}  // namespace
+}  // namespace quarn
