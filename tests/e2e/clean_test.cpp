@@ -12,16 +12,19 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/environment.hpp"
+#include "support/real_tools.hpp"
 #include "support/test_support.hpp"
 
 namespace quarn {
 namespace {
 
 namespace fs = std::filesystem;
+using test::copyExample;
+using test::realToolOptions;
 using test::RunOptions;
 using test::runQuarn;
 using test::TempDir;
+using test::toolAvailable;
 using test::Workspace;
 
 bool contains(const std::string& text, const std::string& part) {
@@ -312,39 +315,6 @@ TEST(Clean, RemovalDoesNotCrossIntoAnotherMount) {
 }
 
 // With the real tools of this machine; a tool that is not installed skips its case.
-
-// This process's PATH, with the per-user Cargo folder added where rustup puts cargo.
-std::string realSearchPath() {
-  const char* path = std::getenv("PATH");
-  const char* home = std::getenv("HOME");
-  std::string result = path != nullptr ? path : "/usr/bin:/bin";
-  if (home != nullptr) result += ":" + std::string(home) + "/.cargo/bin";
-  return result;
-}
-
-bool toolAvailable(const std::string& tool) {
-  const test::ScopedEnv path("PATH", realSearchPath());
-  return platform::isOnSearchPath(tool);
-}
-
-// Real tools keep the user's HOME, where their caches and toolchains live.
-RunOptions realToolOptions(const TempDir& dir) {
-  RunOptions options;
-  options.cwd = dir.path();
-  const char* home = std::getenv("HOME");
-  options.env = {{"PATH", realSearchPath()},
-                 {"HOME", home != nullptr ? std::optional<std::string>(home) : std::nullopt},
-                 {"XDG_DATA_HOME", (dir / "data").string()}};
-  return options;
-}
-
-// Copies an example into `dir`, leaving out anything an earlier build left in the source tree.
-void copyExample(const std::string& kind, const TempDir& dir) {
-  fs::copy(fs::path(QUARN_SOURCE_DIR) / "examples" / kind, dir / kind, fs::copy_options::recursive);
-  for (const char* artefact : {"build", "target", "dist", "hello", "Cargo.lock"}) {
-    fs::remove_all(dir / kind / artefact);
-  }
-}
 
 TEST(CleanRealTools, RebuildReplacesTheCMakeBuildTreeInAndOutOfAGitWorkTree) {
   if (!toolAvailable("cmake")) GTEST_SKIP() << "cmake is not installed here";
