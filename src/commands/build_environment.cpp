@@ -83,6 +83,12 @@ BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& 
           setDefault(environment, "CMAKE_C_COMPILER_LAUNCHER", environment.compilerCache);
           setDefault(environment, "CMAKE_CXX_COMPILER_LAUNCHER", environment.compilerCache);
         }
+        // CMake asks the compiler for its dependencies anyway; ccache then need not run the
+        // preprocessor a second time for each miss, which is most of what a cold cache costs.
+        if (environment.compilerCache == "ccache" && !isSet("CCACHE_DEPEND") &&
+            !isSet("CCACHE_NODEPEND")) {
+          environment.variables.emplace_back("CCACHE_DEPEND", "1");
+        }
       }
       break;
     }

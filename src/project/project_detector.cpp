@@ -59,15 +59,25 @@ bool contains(std::string_view name, std::string_view part) {
   return name.find(part) != std::string_view::npos;
 }
 
-// Returns the markers that `name` matches as a listing entry.
+// Returns the markers that `name` matches as a listing entry. Most entries match nothing, so
+// what rules a marker out cheaply is asked first.
 MarkerSet markersMatchedByName(std::string_view name) {
+  static const std::bitset<256> firstBytes = [] {
+    std::bitset<256> bytes;
+    for (const Marker& marker : markers()) bytes.set(static_cast<unsigned char>(marker.name[0]));
+    return bytes;
+  }();
   MarkerSet matched;
+  if (name.empty()) return matched;
+  const bool dotted = name.find('.') != std::string_view::npos;
+  if (!dotted && !firstBytes.test(static_cast<unsigned char>(name[0]))) return matched;
   const std::vector<Marker>& all = markers();
   for (size_t i = 0; i < all.size(); ++i) {
     const Marker& marker = all[i];
     if (marker.executable) continue;
-    if (name == marker.name ||
-        (marker.contained && (contains(name, marker.name) || contains(name, marker.upper)))) {
+    if (marker.contained) {
+      if (dotted && (contains(name, marker.name) || contains(name, marker.upper))) matched.set(i);
+    } else if (name == marker.name) {
       matched.set(i);
     }
   }

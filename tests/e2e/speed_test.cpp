@@ -18,7 +18,9 @@ using test::Workspace;
 
 // A build tool that shows what it was given.
 const char* const kShowEnvironment =
-    "echo \"args: $*\"; env | grep -E '^(CMAKE_|MAKEFLAGS|CARGO_BUILD_JOBS|RUSTC_WRAPPER)' | sort";
+    "echo \"args: $*\"; env | grep -E '^(CMAKE_|CCACHE_|MAKEFLAGS|CARGO_BUILD_JOBS|RUSTC_WRAPPER)' "
+    "| "
+    "sort";
 
 struct Case {
   const char* what;
@@ -39,8 +41,16 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
        {},
        {"ninja", "ccache"},
        {"CMAKE_BUILD_PARALLEL_LEVEL={n}", "CMAKE_GENERATOR=Ninja",
-        "CMAKE_C_COMPILER_LAUNCHER=ccache", "CMAKE_CXX_COMPILER_LAUNCHER=ccache"},
+        "CMAKE_C_COMPILER_LAUNCHER=ccache", "CMAKE_CXX_COMPILER_LAUNCHER=ccache",
+        "CCACHE_DEPEND=1"},
        {}},
+      {"ccache's own setting stays",
+       "CMakeLists.txt",
+       {},
+       {{"CCACHE_NODEPEND", "1"}},
+       {"ccache"},
+       {"CCACHE_NODEPEND=1"},
+       {"CCACHE_DEPEND"}},
       {"CMake where the user chose",
        "CMakeLists.txt",
        {},
