@@ -5,10 +5,10 @@
 namespace quarn {
 
 enum class CleanOutcome {
-  Cleaned,        // the clean step ran and worked
-  NothingToDo,    // there was nothing to remove and no command to run
-  Failed,         // an error line says what could not be removed or which command failed
-  Interrupted,    // Ctrl-C (or another stop signal) ended it; nothing must follow
+  Cleaned,      // the clean step ran and worked
+  NothingToDo,  // there was nothing to remove and no command to run
+  Failed,       // an error line says what could not be removed or which command failed
+  Interrupted,  // Ctrl-C (or another stop signal) ended it; nothing must follow
 };
 
 // Runs `project`'s clean step in its folder: removes its "build" folder, unless a work tree

@@ -56,7 +56,7 @@ platform::ProcessStatus CommandRunner::run(
     onOutput(chunk);
   };
   Chunker chunker(echoAndHand);
-  const platform::ProcessStatus status = platform::runShellCommand(
+  platform::ProcessStatus status = platform::runShellCommand(
       command, workingDirectory,
       [&chunker](const char* data, size_t size) { chunker.feed(data, size); }, environment);
   chunker.flush();

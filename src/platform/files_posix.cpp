@@ -99,7 +99,10 @@ Outcome removeContents(int dir, const std::string& shown, const Place& place, Re
   listing.reset();
   Outcome outcome = Outcome::Gone;
   for (const std::string& entry : names) {
-    switch (removeEntry(dir, entry.c_str(), shown + "/" + entry, place, removal)) {
+    std::string path = shown;
+    path += '/';
+    path += entry;
+    switch (removeEntry(dir, entry.c_str(), path, place, removal)) {
       case Outcome::Failed: return Outcome::Failed;
       case Outcome::Kept: outcome = Outcome::Kept; break;
       case Outcome::Gone: break;

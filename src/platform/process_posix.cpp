@@ -74,7 +74,12 @@ class ChildEnvironment {
       }
       if (!replaced) pointers_.push_back(*entry);
     }
-    for (const auto& [name, value] : overrides) owned_.push_back(name + "=" + value);
+    for (const auto& [name, value] : overrides) {
+      std::string entry = name;
+      entry += '=';
+      entry += value;
+      owned_.push_back(std::move(entry));
+    }
     for (std::string& entry : owned_) pointers_.push_back(entry.data());
     pointers_.push_back(nullptr);
   }
@@ -295,6 +300,7 @@ pid_t startProbe(const std::vector<std::string>& argv, const std::string& workin
                  int output, bool keepStderr) {
 #if defined(__linux__)
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   const pid_t parent = ::getpid();

@@ -144,7 +144,7 @@ void planJavaScript(BuildConfig& config, const Folder& folder, const PlanRequest
   int yarnMajor = 0;
   if (manager == ProjectType::Unknown && package.packageManager) {
     std::tie(manager, yarnMajor) = namedManager(*package.packageManager);
-    if (manager != ProjectType::Unknown) config.evidence.push_back("package.json");
+    if (manager != ProjectType::Unknown) config.evidence.emplace_back("package.json");
   }
   const std::vector<std::string> folders = lockfileFolders(folder.path());
   if (manager == ProjectType::Unknown) {
