@@ -1,10 +1,12 @@
 // Bad input and faults, end to end: each ends with a clear message and a status, never a crash,
 // a hang or a lost file.
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -390,6 +392,52 @@ TEST(Faults, OnATerminalTheBuildHoldsTheForegroundAndQuarnTakesItBack) {
   EXPECT_NE(makeGroup, quarnGroup) << result.out;
   EXPECT_EQ(makeForeground, makeGroup) << result.out;
   EXPECT_EQ(after, quarnGroup) << result.out;
+}
+
+// Ctrl-Z on the terminal stops the build; quarn stops too and takes the terminal back, so that
+// the shell sees its job stopped, and once continued it hands the terminal back to the build.
+TEST(Faults, CtrlZStopsTheBuildAndQuarnWithItUntilContinued) {
+  Workspace ws;
+  ws.dir.write("app/Makefile");
+  const fs::path started = ws.dir / "started";
+  ws.tools.add("make", "echo $$ > '" + started.string() + "'; sleep 1; echo finished");
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::setenv("PATH", ws.tools.dir().c_str(), 1);
+    ::setenv("HOME", ws.dir.path().c_str(), 1);
+    if (::chdir(ws.dir.path().c_str()) == 0)
+      ::execl(QUARN_BINARY, "quarn", "build", "app", nullptr);
+    ::_exit(127);
+  }
+  const auto state = [pid] {
+    const std::string stat = test::readFile("/proc/" + std::to_string(pid) + "/stat");
+    return stat.substr(stat.rfind(") ") + 2, 1);
+  };
+  for (int i = 0; i < 500 && !fs::exists(started); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const pid_t build = ::tcgetpgrp(terminal);
+  EXPECT_NE(build, pid);
+  ::killpg(build, SIGTSTP);
+  for (int i = 0; i < 500 && state() != "T"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(state(), "T");
+  EXPECT_EQ(::tcgetpgrp(terminal), pid);
+  ::kill(pid, SIGCONT);
+  ::killpg(build, SIGCONT);  // what quarn does too; should it not, the test still ends
+  std::string out;
+  char buffer[4096];
+  for (ssize_t count; (count = ::read(terminal, buffer, sizeof buffer)) > 0;)
+    out.append(buffer, count);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ::close(terminal);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  EXPECT_TRUE(contains(out, "finished\r\n")) << out;
+  EXPECT_TRUE(contains(out, "✓ Build successful (")) << out;
 }
 
 // A parent that ignores SIGCHLD passes that on; quarn must still learn how its children ended.
