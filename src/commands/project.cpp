@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "project/kinds.hpp"
 #include "project/planner.hpp"
@@ -19,19 +20,29 @@ bool hasSettingsFile(const std::string& folder) {
   return fs::exists(fs::path(folder) / kSettingsFileName, error);
 }
 
-bool holdsProject(const std::string& folder) {
-  return ProjectDetector().detect(folder) != ProjectType::Unknown || hasSettingsFile(folder);
+// What the markers of `folder` decide; Unknown as well when it holds only a quarn.toml, which
+// makes it a project all the same.
+struct Found {
+  Detection detection;
+  bool project = false;
+};
+
+Found look(const std::string& folder) {
+  Found found{ProjectDetector().detectMarker(folder), false};
+  found.project = found.detection.type != ProjectType::Unknown || hasSettingsFile(folder);
+  return found;
 }
 
-// The folder to use when no path was typed: the current one, unless it holds no project and lies
-// in a work tree, where the nearest parent up to the work tree's root that holds one is taken.
-std::optional<std::string> projectRootAbove(const std::string& current) {
+// When no path was typed and the current folder holds no project but lies in a work tree, the
+// nearest parent up to the work tree's root that holds one. Each folder is listed once.
+std::optional<std::pair<std::string, Found>> projectRootAbove(const std::string& current) {
   const WorkTree tree = findWorkTree(current);
   if (tree.system == WorkTree::System::None) return std::nullopt;
   fs::path folder = absoluteFolder(current);
   while (folder.string() != tree.root && folder.has_relative_path()) {
     folder = folder.parent_path();
-    if (holdsProject(folder.string())) return folder.string();
+    Found found = look(folder.string());
+    if (found.project) return std::pair{folder.string(), std::move(found)};
   }
   return std::nullopt;
 }
@@ -64,14 +75,16 @@ void applySettings(Project& project) {
 std::optional<Project> findProject(const CommandOptions& options) {
   Project project;
   project.folder = options.path;
-  if (!options.pathGiven && !holdsProject(project.folder)) {
-    const std::optional<std::string> root = projectRootAbove(project.folder);
+  // Detection comes first: a folder it cannot read is reported as detection reports it.
+  Found found = look(project.folder);
+  if (!options.pathGiven && !found.project) {
+    auto root = projectRootAbove(project.folder);
     if (!root) return std::nullopt;
-    project.folder = *root;
+    project.folder = std::move(root->first);
+    found = std::move(root->second);
     project.rootFound = true;
   }
-  // Detection comes first: a folder it cannot read is reported as detection reports it.
-  const Detection detection = ProjectDetector().detectMarker(project.folder);
+  const Detection& detection = found.detection;
   project.settings = readProjectSettings(project.folder);
 
   std::string chosen = options.kind;

@@ -13,24 +13,11 @@
 #include <vector>
 
 #include "platform/signals.hpp"
+#include "platform/system_posix.hpp"
 
 namespace quarn::platform {
 
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool isMissing(int error) { return error == ENOENT || error == ENOTDIR; }
 

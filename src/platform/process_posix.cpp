@@ -20,6 +20,7 @@
 
 #include "platform/signals.hpp"
 #include "platform/signals_posix.hpp"
+#include "platform/system_posix.hpp"
 
 extern char** environ;
 
@@ -28,24 +29,6 @@ namespace quarn::platform {
 namespace {
 
 constexpr const char* kShell = "/bin/sh";
-
-// Closes a file descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() { reset(); }
-  int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 struct Pipe {
   FileDescriptor read;
