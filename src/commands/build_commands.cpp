@@ -14,7 +14,6 @@
 #include "commands/project.hpp"
 #include "platform/process.hpp"
 #include "platform/signals.hpp"
-#include "project/planner.hpp"
 #include "tools/tool_registry.hpp"
 
 namespace quarn {
@@ -100,7 +99,7 @@ int build(const CommandOptions& options, bool announceRoot) {
 
   const BuildEnvironment environment = buildEnvironment(*project, options);
   const std::string command =
-      commandWith(config, environment.flags, quotedArguments(options.buildArguments));
+      config.build.with(environment.flags, quotedArguments(options.buildArguments));
   const auto start = std::chrono::steady_clock::now();
   platform::ProcessStatus status{0, {}};
   if (!command.empty()) {

@@ -1,108 +1,91 @@
 #include "commands/build_environment.hpp"
 
-#include <cstdlib>
-#include <filesystem>
-#include <system_error>
-
-#include <fmt/format.h>
-
-#include "platform/environment.hpp"
-#include "project/kinds.hpp"
-#include "tools/tool_registry.hpp"
+#include <string>
 
 namespace quarn {
 
 namespace {
 
-bool isSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && value[0] != '\0';
-}
-
-bool cacheAllowed() {
-  const char* value = std::getenv("QUARN_NO_CACHE");
-  return value == nullptr || value[0] == '\0' || std::string(value) == "0";
-}
-
-void setDefault(BuildEnvironment& environment, const char* name, const std::string& value) {
-  if (!isSet(name)) environment.variables.emplace_back(name, value);
+bool cacheAllowed(const Environment& environment) {
+  const std::optional<std::string> value = environment.variable("QUARN_NO_CACHE");
+  return !value || value->empty() || *value == "0";
 }
 
 // The first of the compiler caches installed, as a build in `folder` finds it.
-std::string installedCache(const std::string& folder, std::initializer_list<const char*> caches) {
+std::string installedCache(const Environment& environment, const std::string& folder,
+                           std::initializer_list<const char*> caches) {
   for (const char* cache : caches) {
-    if (!ToolRegistry::locate(cache, folder).empty()) return cache;
+    if (!environment.locate(cache, folder).empty()) return cache;
   }
   return {};
 }
 
+void setDefault(BuildEnvironment& result, const Environment& environment, const char* name,
+                const std::string& value) {
+  if (!environment.isSet(name)) result.variables.emplace_back(name, value);
+}
+
 }  // namespace
 
-BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& options) {
-  BuildEnvironment environment;
-  const BuildConfig& config = project.config;
-  if (config.projectType == ProjectType::Custom || (project.settings && project.settings->build)) {
-    return environment;  // the project's own command: quarn knows nothing of its tool
-  }
-  const Kind& kind = kindOf(config.projectType);
-  if (options.jobs) {
-    const unsigned jobs = *options.jobs;
-    environment.jobs = jobs;
-    if (!kind.jobsFlag.empty()) {
-      environment.flags = fmt::format(fmt::runtime(kind.jobsFlag), jobs);
-    } else if (kind.jobsVariable == "MAKEFLAGS") {
+void addJobs(BuildEnvironment& result, const Jobs& jobs, unsigned count,
+             const Environment& environment) {
+  result.jobs = count;
+  const std::string number = std::to_string(count);
+  switch (jobs.via) {
+    case Jobs::Via::None: break;
+    case Jobs::Via::Flag: result.flags = std::string(jobs.text) + number; break;
+    case Jobs::Via::Variable: result.variables.emplace_back(std::string(jobs.text), number); break;
+    case Jobs::Via::Makeflags: {
       // Added to what the user's MAKEFLAGS already say.
-      const char* current = std::getenv("MAKEFLAGS");
-      const std::string before =
-          current != nullptr && current[0] != '\0' ? current + std::string(" ") : "";
-      environment.variables.emplace_back("MAKEFLAGS", before + fmt::format("-j{}", jobs));
-    } else if (!kind.jobsVariable.empty()) {
-      environment.variables.emplace_back(std::string(kind.jobsVariable), std::to_string(jobs));
-    }
-  }
-  const bool cache = cacheAllowed();
-  switch (config.projectType) {
-    case ProjectType::CMake: {
-      if (!options.jobs && !isSet("CMAKE_BUILD_PARALLEL_LEVEL")) {
-        environment.jobs = platform::availableProcessors();
-        environment.variables.emplace_back("CMAKE_BUILD_PARALLEL_LEVEL",
-                                           std::to_string(environment.jobs));
-      }
-      // A folder configured already keeps its generator: CMake refuses another.
-      std::error_code error;
-      const bool configured = std::filesystem::exists(
-          std::filesystem::path(project.folder) / "build" / "CMakeCache.txt", error);
-      if (!configured && !isSet("CMAKE_GENERATOR") &&
-          !ToolRegistry::locate("ninja", project.folder).empty()) {
-        environment.generator = "Ninja";
-        environment.variables.emplace_back("CMAKE_GENERATOR", "Ninja");
-      }
-      if (cache && !isSet("CMAKE_C_COMPILER_LAUNCHER") && !isSet("CMAKE_CXX_COMPILER_LAUNCHER")) {
-        environment.compilerCache = installedCache(project.folder, {"ccache", "sccache"});
-        if (!environment.compilerCache.empty()) {
-          setDefault(environment, "CMAKE_C_COMPILER_LAUNCHER", environment.compilerCache);
-          setDefault(environment, "CMAKE_CXX_COMPILER_LAUNCHER", environment.compilerCache);
-        }
-        // CMake asks the compiler for its dependencies anyway; ccache then need not run the
-        // preprocessor a second time for each miss, which is most of what a cold cache costs.
-        if (environment.compilerCache == "ccache" && !isSet("CCACHE_DEPEND") &&
-            !isSet("CCACHE_NODEPEND")) {
-          environment.variables.emplace_back("CCACHE_DEPEND", "1");
-        }
-      }
+      const std::string current = environment.variable("MAKEFLAGS").value_or("");
+      result.variables.emplace_back("MAKEFLAGS",
+                                    (current.empty() ? "" : current + " ") + "-j" + number);
       break;
     }
-    case ProjectType::Cargo:
-      if (cache && !isSet("RUSTC_WRAPPER")) {
-        environment.compilerCache = installedCache(project.folder, {"sccache"});
-        if (!environment.compilerCache.empty()) {
-          environment.variables.emplace_back("RUSTC_WRAPPER", environment.compilerCache);
-        }
+  }
+}
+
+BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& options,
+                                  const Environment& environment) {
+  BuildEnvironment result;
+  const BuildConfig& config = project.config;
+  if (config.kind == &customKind() || (project.settings && project.settings->build)) {
+    return result;  // the project's own command: quarn knows nothing of its tool
+  }
+  const Kind& kind = *config.kind;
+  if (options.jobs) {
+    addJobs(result, kind.jobs, *options.jobs, environment);
+  } else if (kind.jobs.processorsByDefault && !environment.isSet(std::string(kind.jobs.text))) {
+    addJobs(result, kind.jobs, environment.processors(), environment);
+  }
+  if (!cacheAllowed(environment)) return result;
+  switch (kind.compilerCache) {
+    case CompilerCache::None: break;
+    case CompilerCache::Launchers:
+      if (environment.isSet("CMAKE_C_COMPILER_LAUNCHER") ||
+          environment.isSet("CMAKE_CXX_COMPILER_LAUNCHER")) {
+        break;
+      }
+      result.compilerCache = installedCache(environment, project.folder, {"ccache", "sccache"});
+      if (result.compilerCache.empty()) break;
+      setDefault(result, environment, "CMAKE_C_COMPILER_LAUNCHER", result.compilerCache);
+      setDefault(result, environment, "CMAKE_CXX_COMPILER_LAUNCHER", result.compilerCache);
+      // CMake asks the compiler for its dependencies anyway; ccache then need not run the
+      // preprocessor a second time for each miss, which is most of what a cold cache costs.
+      if (result.compilerCache == "ccache" && !environment.isSet("CCACHE_DEPEND") &&
+          !environment.isSet("CCACHE_NODEPEND")) {
+        result.variables.emplace_back("CCACHE_DEPEND", "1");
       }
       break;
-    default: break;
+    case CompilerCache::RustcWrapper:
+      if (environment.isSet("RUSTC_WRAPPER")) break;
+      result.compilerCache = installedCache(environment, project.folder, {"sccache"});
+      if (!result.compilerCache.empty()) {
+        result.variables.emplace_back("RUSTC_WRAPPER", result.compilerCache);
+      }
+      break;
   }
-  return environment;
+  return result;
 }
 
 }  // namespace quarn

@@ -5,6 +5,8 @@
 #include "commands/options.hpp"
 #include "commands/project.hpp"
 #include "platform/process.hpp"
+#include "project/environment.hpp"
+#include "project/kinds.hpp"
 
 namespace quarn {
 
@@ -14,13 +16,18 @@ struct BuildEnvironment {
   platform::EnvironmentOverrides variables;  // set in the build's environment
   std::string flags;                         // added to the build step (for --jobs)
   unsigned jobs = 0;          // the parallelism asked for or chosen; 0: the tool's own
-  std::string generator;      // the CMake generator chosen
   std::string compilerCache;  // the compiler cache put in front of the compiler
 };
 
-// The defaults for building `project`: for CMake, a parallel level of the processors quarn may
-// use and Ninja for a build folder not configured yet; a compiler cache where one is installed
-// and none is chosen (QUARN_NO_CACHE turns this off); and --jobs for every kind that takes it.
-BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& options);
+// The defaults for building `project`, as its kind's row says: the parallel level of the
+// processors quarn may use where the kind takes one by default, a compiler cache where one is
+// installed and none is chosen (QUARN_NO_CACHE turns this off), and --jobs through the kind's own
+// setting (`jobs`, the build's or the tests').
+BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& options,
+                                  const Environment& environment = Environment::system());
+
+// The flag or variable that asks the kind's tool for `count` jobs, by `jobs`.
+void addJobs(BuildEnvironment& result, const Jobs& jobs, unsigned count,
+             const Environment& environment);
 
 }  // namespace quarn

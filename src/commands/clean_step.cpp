@@ -23,8 +23,9 @@ namespace {
 
 constexpr std::chrono::seconds kGitTimeout{30};
 
-// Why `build` must stay, or empty when it may go: the project's own sources may be in it.
-std::string reasonToKeep(const std::string& folder) {
+// Why the output folder `name` must stay, or empty when it may go: the project's own sources may
+// be in it.
+std::string reasonToKeep(const std::string& folder, const std::string& name) {
   const WorkTree tree = findWorkTree(folder);
   switch (tree.system) {
     case WorkTree::System::None: return {};
@@ -39,7 +40,7 @@ std::string reasonToKeep(const std::string& folder) {
     return "it lies in a git work tree and git is not installed to say what it tracks";
   }
   const platform::CapturedOutput listed =
-      platform::captureProgramOutput({git, "ls-files", "-z", "--", "build"}, folder, kGitTimeout);
+      platform::captureProgramOutput({git, "ls-files", "-z", "--", name}, folder, kGitTimeout);
   if (!listed.completed || listed.status != 0) {
     return "it lies in a git work tree and git could not say what it tracks";
   }
@@ -68,11 +69,11 @@ CleanOutcome runCleanStep(const Project& project, bool dryRun) {
   const auto logger = Logger::get();
   const CleanStep& clean = project.config.clean;
   bool didSomething = false;
-  if (clean.removeBuildFolder) {
-    const fs::path build = (fs::path(project.folder) / "build").lexically_normal();
+  for (const std::string& name : clean.folders) {
+    const fs::path build = (fs::path(project.folder) / name).lexically_normal();
     if (existsAsEntry(build)) {
       const std::string reason =
-          isFolderOrLinkToOne(build) ? reasonToKeep(project.folder) : "it is not a folder";
+          isFolderOrLinkToOne(build) ? reasonToKeep(project.folder, name) : "it is not a folder";
       if (!reason.empty()) {
         logger->warn(fmt::format("Leaving '{}' in place: {}", build.string(), reason));
       } else if (dryRun) {

@@ -29,7 +29,7 @@ struct Found {
 
 Found look(const std::string& folder) {
   Found found{ProjectDetector().detectMarker(folder), false};
-  found.project = found.detection.type != ProjectType::Unknown || hasSettingsFile(folder);
+  found.project = found.detection.kind != nullptr || hasSettingsFile(folder);
   return found;
 }
 
@@ -51,11 +51,9 @@ void applySettings(Project& project) {
   const ProjectSettings& settings = *project.settings;
   BuildConfig& config = project.config;
   if (settings.build) {
-    config.setupStep.clear();
-    config.buildStep = *settings.build;
+    config.build = Command{};
+    config.build.step = *settings.build;
     config.buildCommand = *settings.build;
-    config.argumentsAt = std::string::npos;
-    config.argumentPrefix.clear();
     config.note.clear();
   }
   if (settings.tools) {
@@ -63,7 +61,7 @@ void applySettings(Project& project) {
     config.buildTool = config.tools.empty() ? std::string() : config.tools.front();
   }
   if (settings.clean) {
-    config.clean.removeBuildFolder = false;
+    config.clean.folders.clear();
     config.clean.command = *settings.clean;
     config.clean.tools.clear();
   }
@@ -95,26 +93,26 @@ std::optional<Project> findProject(const CommandOptions& options) {
   PlanRequest request;
   request.folder = project.folder;
   if (const Kind* kind = kindNamed(chosen)) {
-    request.type = kind->type;
+    request.kind = kind;
     request.chosen = true;
   } else {
-    request.type = detection.type;
+    request.kind = detection.kind;
     request.marker = detection.marker;
   }
-  if (request.type == ProjectType::Unknown) {
+  if (request.kind == nullptr) {
     if (!project.settings) return std::nullopt;
     if (!project.settings->build) {
       throw SettingsError(project.settings->file +
                           ":1:1: no kind is detected here; set 'kind' or 'build'");
     }
-    request.type = ProjectType::Custom;
+    request.kind = &customKind();
     request.chosen = true;
   }
-  if (request.type == ProjectType::Custom && !(project.settings && project.settings->build)) {
+  if (request.kind == &customKind() && !(project.settings && project.settings->build)) {
     throw SettingsError("--kind custom needs a quarn.toml that sets 'build'");
   }
-  project.config = request.type == ProjectType::Custom ? configFromTable(ProjectType::Custom)
-                                                       : planBuild(request);
+  project.config =
+      request.kind == &customKind() ? configFromTable(customKind()) : planBuild(request);
   if (project.settings) applySettings(project);
   return project;
 }

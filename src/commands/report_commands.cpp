@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,18 +43,19 @@ Json describe(const Project& project, const CommandOptions& options, Report repo
       {"recognised", true},
       {"path", options.path},
       {"root", absoluteFolder(project.folder)},
-      {"kind", std::string(kindOf(config.projectType).name)},
+      {"kind", std::string(config.kind->name)},
       {"displayName", config.displayName},
       {"language", config.language},
       {"tools", std::move(tools)},
       {"buildCommand", config.buildCommand},
       {"note", config.note.empty() ? Json() : Json(config.note)},
       {"clean",
-       {{"removesBuildFolder", config.clean.removeBuildFolder},
+       {{"removesBuildFolder", std::find(config.clean.folders.begin(), config.clean.folders.end(),
+                                         "build") != config.clean.folders.end()},
+        {"folders", config.clean.folders},
         {"command", config.clean.command.empty() ? Json() : Json(config.clean.command)}}},
       {"environment",
        {{"jobs", environment.jobs == 0 ? Json() : Json(environment.jobs)},
-        {"generator", environment.generator.empty() ? Json() : Json(environment.generator)},
         {"compilerCache",
          environment.compilerCache.empty() ? Json() : Json(environment.compilerCache)},
         {"variables", std::move(variables)}}},

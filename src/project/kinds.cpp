@@ -2,123 +2,287 @@
 
 #include <algorithm>
 
+#include "project/kind_rules.hpp"
+
 namespace quarn {
 
 namespace {
 
 // clang-format off
-const std::vector<Kind> kKinds = {
-//  type                    name         display name          language      tool
-//  markers
-//  build command
-//  clean command            jobs flag            jobs variable                 wrapper  (cmd)       (needs)
-  {ProjectType::DotNet,    "dotnet",    "C# (.NET)",          "C#",         "dotnet",
-   ".csproj* .sln*",
-   "dotnet build -c Release",
-   "dotnet clean -c Release", "-m:{}",            "",                           "",      "",          ""},
-  {ProjectType::CMake,     "cmake",     "C++ (CMake)",        "C++",        "cmake",
-   "CMakeLists.txt",
-   "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build --config Release",
-   "",                       "",                  "CMAKE_BUILD_PARALLEL_LEVEL", "",      "",          ""},
-  {ProjectType::Cargo,     "cargo",     "Rust (Cargo)",       "Rust",       "cargo",
-   "Cargo.toml",
-   "cargo build --release",
-   "cargo clean",            "",                  "CARGO_BUILD_JOBS",           "",      "",          ""},
-  {ProjectType::Make,      "make",      "C (Make)",           "C",          "make",
-   "Makefile GNUmakefile makefile",
-   "make",
-   "make clean",             "",                  "MAKEFLAGS",                  "",      "",          ""},
-  {ProjectType::Gradle,    "gradle",    "Java (Gradle)",      "Java",       "gradle",
-   "build.gradle build.gradle.kts settings.gradle settings.gradle.kts",
-   "gradle build",
-   "",                       "--max-workers={}",  "",                           "gradlew", "gradlew.bat", "java"},
-  {ProjectType::Npm,       "npm",       "JavaScript (npm)",   "JavaScript", "npm",
-   "package.json",
-   "npm run build{--}",
-   "npm run clean",          "",                  "",                           "",      "",          ""},
-  {ProjectType::Maven,     "maven",     "Java (Maven)",       "Java",       "mvn",
-   "pom.xml",
-   "mvn clean package",
-   "",                       "-T {}",             "",                           "mvnw",  "mvnw.cmd",  "java"},
-  {ProjectType::Pip,       "pip",       "Python (pip)",       "Python",     "pip",
-   "pyproject.toml setup.py",
-   "pip install -e .",
-   "",                       "",                  "",                           "",      "",          ""},
-  {ProjectType::Go,        "go",        "Go",                 "Go",         "go",
-   "go.work go.mod",
-   "go build{} ./...",
-   "go clean",               "-p {}",             "",                           "",      "",          ""},
-  {ProjectType::Meson,     "meson",     "C/C++ (Meson)",      "C/C++",      "meson",
-   "meson.build",
-   "meson setup build --buildtype=release && meson compile -C build",
-   "",                       "-j {}",             "",                           "",      "",          ""},
-  {ProjectType::Autotools, "autotools", "C (Autotools)",      "C",          "make",
-   "configure! configure.ac configure.in",
-   "./configure && make",
-   "make clean",             "",                  "MAKEFLAGS",                  "",      "",          ""},
-  {ProjectType::Dune,      "dune",      "OCaml (Dune)",       "OCaml",      "dune",
-   "dune-project",
-   "dune build",
-   "dune clean",             "-j {}",             "",                           "",      "",          ""},
-  {ProjectType::Mix,       "mix",       "Elixir (Mix)",       "Elixir",     "mix",
-   "mix.exs",
-   "mix compile",
-   "mix clean",              "",                  "",                           "",      "",          ""},
-  // Reached from the evidence of the kinds above.
-  {ProjectType::Pnpm,      "pnpm",      "JavaScript (pnpm)",  "JavaScript", "pnpm",
-   "",
-   "pnpm run build",
-   "pnpm run clean",         "",                  "",                           "",      "",          ""},
-  {ProjectType::Yarn,      "yarn",      "JavaScript (yarn)",  "JavaScript", "yarn",
-   "",
-   "yarn run build",
-   "yarn run clean",         "",                  "",                           "",      "",          ""},
-  {ProjectType::Bun,       "bun",       "JavaScript (bun)",   "JavaScript", "bun",
-   "",
-   "bun run build",
-   "bun run clean",          "",                  "",                           "",      "",          ""},
-  {ProjectType::Uv,        "uv",        "Python (uv)",        "Python",     "uv",
-   "",
-   "uv sync",
-   "",                       "",                  "",                           "",      "",          ""},
-  {ProjectType::Poetry,    "poetry",    "Python (Poetry)",    "Python",     "poetry",
-   "",
-   "poetry install",
-   "",                       "",                  "",                           "",      "",          ""},
-  {ProjectType::Custom,    "custom",    "Custom (quarn.toml)", "unknown",   "",
-   "",
-   "",
-   "",                       "",                  "",                           "",      "",          ""},
-  {ProjectType::Unknown,   "unknown",   "Unknown",            "unknown",    "unknown",
-   "",
-   "",
-   "",                       "",                  "",                           "",      "",          ""},
-};
+// The tools, with their version commands and install commands for Windows, macOS and Linux.
+const Tool kCMake{"cmake", "", "", "choco install cmake", "brew install cmake", "sudo apt install cmake"};
+const Tool kDotnet{"dotnet", "", "", "choco install dotnet-sdk", "brew install dotnet",
+                   "sudo apt install dotnet-sdk-8.0"};
+const Tool kCargo{"cargo", "", "", "choco install rustup.install", "brew install rust",
+                  "curl --proto '=https' --tlsv1.2 -sSf https://sh.rustup.rs | sh"};
+const Tool kMake{"make", "", "", "choco install make", "brew install make",
+                 "sudo apt install build-essential"};
+const Tool kNpm{"npm", "", "", "choco install nodejs", "brew install node", "sudo apt install nodejs npm"};
+const Tool kPip{"pip", "", "", "choco install python", "brew install python", "sudo apt install python3-pip"};
+const Tool kMvn{"mvn", "", "", "choco install maven", "brew install maven", "sudo apt install maven"};
+// Gradle prints an empty line and a rule before its version.
+const Tool kGradle{"gradle", "", "Gradle ", "choco install gradle", "brew install gradle",
+                   "sudo apt install gradle"};
+// The wrappers of Maven and Gradle fetch the tool themselves and need only a Java runtime.
+const Tool kJava{"java", "java -version", "", "choco install openjdk", "brew install openjdk",
+                 "sudo apt install default-jdk"};
+const Tool kGo{"go", "go version", "", "choco install golang", "brew install go", "sudo apt install golang-go"};
+const Tool kMeson{"meson", "", "", "pip install meson ninja", "brew install meson",
+                  "sudo apt install meson ninja-build"};
+const Tool kNinja{"ninja", "", "", "choco install ninja", "brew install ninja", "sudo apt install ninja-build"};
+const Tool kAutoreconf{"autoreconf", "", "", "pacman -S autoconf automake libtool",
+                       "brew install autoconf automake libtool",
+                       "sudo apt install autoconf automake libtool"};
+const Tool kPnpm{"pnpm", "", "", "npm install -g pnpm", "brew install pnpm", "npm install -g pnpm"};
+const Tool kYarn{"yarn", "", "", "npm install -g yarn", "brew install yarn", "npm install -g yarn"};
+const Tool kBun{"bun", "", "", "powershell -c \"irm bun.sh/install.ps1 | iex\"",
+                "brew install oven-sh/bun/bun", "curl -fsSL https://bun.sh/install | bash"};
+const Tool kUv{"uv", "", "",
+               "powershell -ExecutionPolicy ByPass -c \"irm https://astral.sh/uv/install.ps1 | iex\"",
+               "brew install uv", "curl -LsSf https://astral.sh/uv/install.sh | sh"};
+const Tool kPoetry{"poetry", "", "", "pipx install poetry", "brew install poetry", "pipx install poetry"};
+const Tool kDune{"dune", "", "", "opam install dune", "opam install dune", "opam install dune"};
+// Mix prints the Erlang banner first.
+const Tool kMix{"mix", "", "Mix ", "choco install elixir", "brew install elixir", "sudo apt install elixir"};
 // clang-format on
+
+std::vector<Kind> makeKinds() {
+  using M = Marker;
+  std::vector<Kind> rows;
+  rows.push_back(Kind("dotnet", "C# (.NET)", "C#")
+                     .is(ProjectType::DotNet)
+                     .markedBy({M::containing(".csproj"),
+                                M::containing(".sln", rules::unlessOnlyNativeSolutions)})
+                     .needs({&kDotnet})
+                     .builds({"", "dotnet build -c Release"})
+                     .buildJobs(Jobs::flag("-m:"))
+                     .cleans({"", "dotnet clean -c Release"})
+                     .tests({"", "dotnet test -c Release"}, Jobs::flag("-m:")));
+  rows.push_back(
+      Kind("cmake", "C++ (CMake)", "C++")
+          .is(ProjectType::CMake)
+          .markedBy({M::named("CMakeLists.txt")})
+          .needs({&kCMake})
+          .builds({"cmake -S . -B build -DCMAKE_BUILD_TYPE=Release",
+                   "cmake --build build --config Release"})
+          .buildJobs(Jobs::variable("CMAKE_BUILD_PARALLEL_LEVEL", true))
+          .writes({"build"})
+          .testsAfterBuilding({"", "ctest --test-dir build --output-on-failure"}, Jobs::flag("-j "))
+          .caches(CompilerCache::Launchers));
+  rows.push_back(Kind("cargo", "Rust (Cargo)", "Rust")
+                     .is(ProjectType::Cargo)
+                     .markedBy({M::named("Cargo.toml")})
+                     .needs({&kCargo})
+                     .builds({"", "cargo build --release"})
+                     .buildJobs(Jobs::variable("CARGO_BUILD_JOBS"))
+                     .cleans({"", "cargo clean"})
+                     .tests({"", "cargo test"}, Jobs::variable("CARGO_BUILD_JOBS"))
+                     .caches(CompilerCache::RustcWrapper));
+  rows.push_back(
+      Kind("make", "C (Make)", "C")
+          .is(ProjectType::Make)
+          .markedBy({M::named("Makefile"), M::named("GNUmakefile"), M::named("makefile")})
+          .needs({&kMake})
+          .builds({"", "make"})
+          .buildJobs(Jobs::makeflags())
+          .cleans({"", "make clean"})
+          .writes({"build"})
+          .tests({"", "make test"}, Jobs::makeflags())
+          .refinedBy(rules::planMake));
+  rows.push_back(Kind("gradle", "Java (Gradle)", "Java")
+                     .markedBy({M::named("build.gradle", rules::mavenBesidePom),
+                                M::named("build.gradle.kts", rules::mavenBesidePom),
+                                M::named("settings.gradle", rules::mavenBesidePom),
+                                M::named("settings.gradle.kts", rules::mavenBesidePom)})
+                     .needs({&kGradle})
+                     .builds({"", "gradle build"})
+                     .buildJobs(Jobs::flag("--max-workers="))
+                     .writes({"build"})
+                     .tests({"", "gradle test"}, Jobs::flag("--max-workers="))
+                     .wrappedBy({"gradlew", "gradlew.bat", &kJava}));
+  rows.push_back(Kind("npm", "JavaScript (npm)", "JavaScript")
+                     .is(ProjectType::Npm)
+                     .markedBy({M::named("package.json")})
+                     .needs({&kNpm})
+                     .builds({"", "npm run build", "", "--"})
+                     .cleans({"", "npm run clean"})
+                     .writes({"build"})
+                     .tests({"", "npm test", "", "--"})
+                     .refinedBy(rules::planJavaScript));
+  rows.push_back(Kind("maven", "Java (Maven)", "Java")
+                     .is(ProjectType::Maven)
+                     .markedBy({M::named("pom.xml")})
+                     .needs({&kMvn})
+                     .builds({"", "mvn clean package"})
+                     .buildJobs(Jobs::flag("-T "))
+                     .tests({"", "mvn test"}, Jobs::flag("-T "))
+                     .wrappedBy({"mvnw", "mvnw.cmd", &kJava}));
+  rows.push_back(Kind("pip", "Python (pip)", "Python")
+                     .is(ProjectType::Pip)
+                     .markedBy({M::named("pyproject.toml"), M::named("setup.py")})
+                     .needs({&kPip})
+                     .builds({"", "pip install -e ."})
+                     .writes({"build"})
+                     .refinedBy(rules::planPython));
+  rows.push_back(Kind("go", "Go", "Go")
+                     .markedBy({M::named("go.work"), M::named("go.mod")})
+                     .needs({&kGo})
+                     .builds({"", "go build", "./..."})
+                     .buildJobs(Jobs::flag("-p "))
+                     .cleans({"", "go clean"})
+                     .tests({"", "go test", "./..."}, Jobs::flag("-p ")));
+  rows.push_back(
+      Kind("meson", "C/C++ (Meson)", "C/C++")
+          .markedBy({M::named("meson.build")})
+          .needs({&kMeson})
+          .builds({"meson setup build --buildtype=release", "meson compile -C build"})
+          .buildJobs(Jobs::flag("-j "))
+          .writes({"build"})
+          .testsAfterBuilding({"", "meson test -C build"}, Jobs::flag("--num-processes "))
+          .refinedBy(rules::planMeson));
+  rows.push_back(
+      Kind("autotools", "C (Autotools)", "C")
+          .markedBy({M::program("configure"), M::named("configure.ac"), M::named("configure.in")})
+          .needs({&kMake})
+          .builds({"./configure", "make"})
+          .buildJobs(Jobs::makeflags())
+          .cleans({"", "make clean"})
+          .writes({"build"})
+          .testsAfterBuilding({"", "make check"}, Jobs::makeflags())
+          .refinedBy(rules::planAutotools));
+  rows.push_back(Kind("dune", "OCaml (Dune)", "OCaml")
+                     .markedBy({M::named("dune-project")})
+                     .needs({&kDune})
+                     .builds({"", "dune build"})
+                     .buildJobs(Jobs::flag("-j "))
+                     .cleans({"", "dune clean"})
+                     .tests({"", "dune test"}, Jobs::flag("-j ")));
+  rows.push_back(Kind("mix", "Elixir (Mix)", "Elixir")
+                     .markedBy({M::named("mix.exs")})
+                     .needs({&kMix})
+                     .builds({"", "mix compile"})
+                     .cleans({"", "mix clean"})
+                     .tests({"", "mix test"}));
+  // Reached from the evidence of the kinds above.
+  rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
+                     .needs({&kPnpm})
+                     .builds({"", "pnpm run build"})
+                     .cleans({"", "pnpm run clean"})
+                     .writes({"build"})
+                     .tests({"", "pnpm test"})
+                     .refinedBy(rules::planJavaScript));
+  rows.push_back(Kind("yarn", "JavaScript (yarn)", "JavaScript")
+                     .needs({&kYarn})
+                     .builds({"", "yarn run build"})
+                     .cleans({"", "yarn run clean"})
+                     .writes({"build"})
+                     .tests({"", "yarn test"})
+                     .refinedBy(rules::planJavaScript));
+  rows.push_back(Kind("bun", "JavaScript (bun)", "JavaScript")
+                     .needs({&kBun})
+                     .builds({"", "bun run build"})
+                     .cleans({"", "bun run clean"})
+                     .writes({"build"})
+                     .tests({"", "bun run test"})
+                     .refinedBy(rules::planJavaScript));
+  rows.push_back(Kind("uv", "Python (uv)", "Python")
+                     .needs({&kUv})
+                     .builds({"", "uv sync"})
+                     .writes({"build"})
+                     .refinedBy(rules::planPython));
+  rows.push_back(Kind("poetry", "Python (Poetry)", "Python")
+                     .needs({&kPoetry})
+                     .builds({"", "poetry install"})
+                     .writes({"build"})
+                     .refinedBy(rules::planPython));
+  // The project's quarn.toml says how it is built.
+  rows.push_back(Kind("custom", "Custom (quarn.toml)", "unknown").writes({"build"}));
+  rows.push_back(Kind("unknown", "Unknown", "unknown").is(ProjectType::Unknown));
+  return rows;
+}
+
+// Tools that rules add to a plan, or that quarn knows how to install besides.
+const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja};
 
 }  // namespace
 
-const std::vector<Kind>& kinds() { return kKinds; }
+const std::vector<Kind>& kinds() {
+  static const std::vector<Kind> rows = makeKinds();
+  return rows;
+}
+
+const std::vector<const Tool*>& tools() {
+  static const std::vector<const Tool*> all = [] {
+    std::vector<const Tool*> list;
+    const auto add = [&list](const Tool* tool) {
+      if (tool != nullptr && std::find(list.begin(), list.end(), tool) == list.end()) {
+        list.push_back(tool);
+      }
+    };
+    for (const Kind& kind : kinds()) {
+      for (const Tool* tool : kind.tools) add(tool);
+      add(kind.wrapper.needs);
+    }
+    for (const Tool* tool : kExtraTools) add(tool);
+    return list;
+  }();
+  return all;
+}
+
+const Kind& unknownKind() { return kinds().back(); }
+const Kind& customKind() { return kinds()[kinds().size() - 2]; }
 
 const Kind& kindOf(ProjectType type) {
-  const auto row = std::find_if(kKinds.begin(), kKinds.end(),
+  const std::vector<Kind>& rows = kinds();
+  if (type == ProjectType::Other) return unknownKind();
+  const auto row = std::find_if(rows.begin(), rows.end(),
                                 [type](const Kind& kind) { return kind.type == type; });
-  return row != kKinds.end() ? *row : kKinds.back();
+  return row != rows.end() ? *row : unknownKind();
 }
 
 const Kind* kindNamed(std::string_view name) {
-  const auto row = std::find_if(kKinds.begin(), kKinds.end(),
+  const std::vector<Kind>& rows = kinds();
+  const auto row = std::find_if(rows.begin(), rows.end(),
                                 [name](const Kind& kind) { return kind.name == name; });
-  if (row == kKinds.end() || row->type == ProjectType::Unknown) return nullptr;
+  if (row == rows.end() || &*row == &unknownKind()) return nullptr;
   return &*row;
 }
 
 std::vector<std::string> kindNames() {
   std::vector<std::string> names;
-  for (const Kind& kind : kKinds) {
-    if (kind.type != ProjectType::Unknown) names.emplace_back(kind.name);
+  for (const Kind& kind : kinds()) {
+    if (&kind != &unknownKind()) names.emplace_back(kind.name);
   }
   return names;
+}
+
+Command CommandRow::plan() const {
+  Command command;
+  command.setup = std::string(setup);
+  command.step = std::string(step);
+  command.argumentPrefix = std::string(argumentPrefix);
+  if (!tail.empty()) {
+    command.argumentsAt = command.step.size();
+    command.step += " ";
+    command.step += tail;
+  }
+  return command;
+}
+
+std::string Command::line() const {
+  if (setup.empty() || step.empty()) return setup + step;
+  return setup + " && " + step;
+}
+
+std::string Command::with(const std::string& flags, const std::string& arguments) const {
+  if ((flags.empty() && arguments.empty()) || step.empty()) return line();
+  std::string inserted;
+  if (!flags.empty()) inserted += " " + flags;
+  if (!arguments.empty() && !argumentPrefix.empty()) inserted += " " + argumentPrefix;
+  if (!arguments.empty()) inserted += " " + arguments;
+  std::string text = step;
+  text.insert(argumentsAt == std::string::npos ? text.size() : argumentsAt, inserted);
+  return setup.empty() ? text : setup + " && " + text;
 }
 
 }  // namespace quarn

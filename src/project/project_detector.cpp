@@ -8,6 +8,7 @@
 
 #include "platform/directory.hpp"
 #include "platform/files.hpp"
+#include "project/folder.hpp"
 #include "project/kinds.hpp"
 #include "project/planner.hpp"
 
@@ -17,9 +18,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Marker {
+struct MarkerEntry {
   std::string_view name;
-  ProjectType type;
+  const Kind* kind;
+  const Marker* marker;
   bool contained = false;   // also any entry containing the name in all lower or upper case
   bool executable = false;  // only an executable file counts
   std::string upper;        // the name in upper case, for `contained`
@@ -29,25 +31,21 @@ constexpr size_t kMaxMarkers = 64;
 using MarkerSet = std::bitset<kMaxMarkers>;
 
 // Every marker of the kind table, in the order they are tried.
-const std::vector<Marker>& markers() {
-  static const std::vector<Marker> list = [] {
-    std::vector<Marker> all;
+const std::vector<MarkerEntry>& markers() {
+  static const std::vector<MarkerEntry> list = [] {
+    std::vector<MarkerEntry> all;
     for (const Kind& kind : kinds()) {
-      std::string_view rest = kind.markers;
-      while (!rest.empty()) {
-        const size_t space = rest.find(' ');
-        std::string_view word = rest.substr(0, space);
-        rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
-        Marker marker{word, kind.type, false, false, {}};
-        if (word.back() == '*' || word.back() == '!') {
-          marker.contained = word.back() == '*';
-          marker.executable = word.back() == '!';
-          marker.name = word.substr(0, word.size() - 1);
-        }
+      for (const Marker& marker : kind.markers) {
+        MarkerEntry entry{marker.name,
+                          &kind,
+                          &marker,
+                          marker.match == Marker::Match::Containing,
+                          marker.match == Marker::Match::Program,
+                          {}};
         for (const char c : marker.name) {
-          marker.upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+          entry.upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
         }
-        all.push_back(std::move(marker));
+        all.push_back(std::move(entry));
       }
     }
     return all;
@@ -64,16 +62,17 @@ bool contains(std::string_view name, std::string_view part) {
 MarkerSet markersMatchedByName(std::string_view name) {
   static const std::bitset<256> firstBytes = [] {
     std::bitset<256> bytes;
-    for (const Marker& marker : markers()) bytes.set(static_cast<unsigned char>(marker.name[0]));
+    for (const MarkerEntry& marker : markers())
+      bytes.set(static_cast<unsigned char>(marker.name[0]));
     return bytes;
   }();
   MarkerSet matched;
   if (name.empty()) return matched;
   const bool dotted = name.find('.') != std::string_view::npos;
   if (!dotted && !firstBytes.test(static_cast<unsigned char>(name[0]))) return matched;
-  const std::vector<Marker>& all = markers();
+  const std::vector<MarkerEntry>& all = markers();
   for (size_t i = 0; i < all.size(); ++i) {
-    const Marker& marker = all[i];
+    const MarkerEntry& marker = all[i];
     if (marker.executable) continue;
     if (marker.contained) {
       if (dotted && (contains(name, marker.name) || contains(name, marker.upper))) matched.set(i);
@@ -125,20 +124,10 @@ Listing markersInListing(const std::string& path) {
   return listing;
 }
 
-// Whether the marker `name` is in `directory`, by the existence test or, should the listing have
-// been taken, by the listing.
-bool hasMarker(const fs::path& directory, std::string_view name, const Listing& listed) {
-  const std::vector<Marker>& all = markers();
-  for (size_t i = 0; i < all.size(); ++i) {
-    if (all[i].name == name && listed.markers.test(i)) return true;
-  }
-  return existsFollowingLinks(directory / name);
-}
-
 }  // namespace
 
 BuildConfig ProjectDetector::getConfigForType(ProjectType type) const {
-  return configFromTable(kindOf(type).type);
+  return configFromTable(kindOf(type));
 }
 
 std::string ProjectDetector::getTypeName(ProjectType type) const {
@@ -147,32 +136,33 @@ std::string ProjectDetector::getTypeName(ProjectType type) const {
 
 Detection ProjectDetector::detectMarker(const std::string& path) const {
   const fs::path directory(path.empty() ? "." : path);
-  const std::vector<Marker>& all = markers();
+  const std::vector<MarkerEntry>& all = markers();
   bool listingTaken = false;
   Listing listed;
   for (size_t i = 0; i < all.size(); ++i) {
-    const Marker& marker = all[i];
+    const MarkerEntry& marker = all[i];
     const fs::path candidate = directory / marker.name;
+    std::string entry;
     if (marker.executable) {
-      if (platform::isExecutableFile(candidate.string())) {
-        return {marker.type, std::string(marker.name)};
+      if (!platform::isExecutableFile(candidate.string())) continue;
+      entry = std::string(marker.name);
+    } else {
+      const bool found = existsFollowingLinks(candidate);
+      // The listing is the same for every marker, so it is taken once, at the first miss.
+      if (!found && !listingTaken) {
+        listingTaken = true;
+        if (isDirectory(directory.string())) listed = markersInListing(directory.string());
       }
-      continue;
+      if (!found && !listed.markers.test(i)) continue;
+      // The entry that matched is the evidence: "App.csproj", not ".csproj".
+      entry = found ? std::string(marker.name) : listed.entries[i];
     }
-    bool found = existsFollowingLinks(candidate);
-    // The listing is the same for every marker, so it is taken once, at the first miss.
-    if (!found && !listingTaken) {
-      listingTaken = true;
-      if (isDirectory(directory.string())) listed = markersInListing(directory.string());
+    const Kind* kind = marker.kind;
+    if (marker.marker->rule != nullptr) {
+      kind = marker.marker->rule(*marker.kind, Folder(directory.string()), entry);
+      if (kind == nullptr) continue;
     }
-    if (!found && !listed.markers.test(i)) continue;
-    // The entry that matched is the evidence: "App.csproj", not ".csproj".
-    std::string entry = found ? std::string(marker.name) : listed.entries[i];
-    // A Gradle file beside a pom.xml stays a Maven project, as it always was: that build works.
-    if (marker.type == ProjectType::Gradle && hasMarker(directory, "pom.xml", listed)) {
-      return {ProjectType::Maven, std::move(entry)};
-    }
-    return {marker.type, std::move(entry)};
+    return {kind->type, kind, std::move(entry)};
   }
   return {};
 }
@@ -183,10 +173,10 @@ ProjectType ProjectDetector::detect(const std::string& path) const {
 
 BuildConfig ProjectDetector::getBuildConfig(const std::string& path) const {
   const Detection detection = detectMarker(path);
-  if (detection.type == ProjectType::Unknown) return getConfigForType(ProjectType::Unknown);
+  if (detection.kind == nullptr) return getConfigForType(ProjectType::Unknown);
   PlanRequest request;
   request.folder = path.empty() ? "." : path;
-  request.type = detection.type;
+  request.kind = detection.kind;
   request.marker = detection.marker;
   return planBuild(request);
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "project/kinds.hpp"
 #include "project/project_type.hpp"
 
 namespace quarn {
@@ -9,7 +10,8 @@ namespace quarn {
 // The kind a folder's markers decide, and the marker that decided it.
 struct Detection {
   ProjectType type = ProjectType::Unknown;
-  std::string marker;  // the name tested, or the entry of the listing that matched
+  const Kind* kind = nullptr;  // null when no marker matched
+  std::string marker;          // the name tested, or the entry of the listing that matched
 };
 
 // Maps a folder to its kind of project by the marker files it holds, and to how it is built.

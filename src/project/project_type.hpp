@@ -6,8 +6,10 @@
 
 namespace quarn {
 
-// The kinds of project quarn recognises. The first eight keep their values; the kinds added since
-// follow Unknown.
+struct Kind;
+
+// The kinds of project quarn always knew, by their fixed values. Every kind added since is
+// `Other`: it is known by its row of the kind table (see kinds.hpp), not by a member here.
 enum class ProjectType : std::int32_t {
   CMake,
   DotNet,
@@ -17,25 +19,38 @@ enum class ProjectType : std::int32_t {
   Pip,
   Maven,
   Unknown,
-  Gradle,
-  Pnpm,
-  Yarn,
-  Bun,
-  Uv,
-  Poetry,
-  Go,
-  Meson,
-  Autotools,
-  Dune,
-  Mix,
-  Custom,  // no kind: the build command comes from the project's quarn.toml alone
+  Other,
+};
+
+// One command line of a plan: an optional set-up (installing dependencies, configuring) joined
+// with " && " to the step itself, into which passed flags and arguments go.
+struct Command {
+  std::string setup;
+  std::string step;
+  std::size_t argumentsAt = std::string::npos;  // where in `step` they go; npos: at the end
+  std::string argumentPrefix;                   // put before passed arguments ("--" for npm)
+
+  bool empty() const { return setup.empty() && step.empty(); }
+  // The whole line: set-up and step.
+  std::string line() const;
+  // The whole line with `flags` (such as "-T 4") and then `arguments` (quoted already) put into
+  // the step, the arguments after the prefix. An empty step takes nothing.
+  std::string with(const std::string& flags, const std::string& arguments) const;
 };
 
 // How a project is made clean before it is built again.
 struct CleanStep {
-  bool removeBuildFolder = true;   // the folder "build" in the project, unless sources are in it
+  // The folders in the project that the kind's tool writes and the clean step removes itself,
+  // unless sources may be in them.
+  std::vector<std::string> folders;
   std::string command;             // then the kind's own clean, run in the project; may be empty
   std::vector<std::string> tools;  // what that command needs on the search path
+};
+
+// How a project's tests are run.
+struct TestStep {
+  Command command;                 // empty: the project has no tests to run
+  std::vector<std::string> tools;  // what it needs on the search path
 };
 
 // How a project is built. `buildCommand` is the complete command line, run as stored: the setup
@@ -46,14 +61,13 @@ struct BuildConfig {
   std::string buildCommand;
   std::string language;
 
+  const Kind* kind = nullptr;  // the row the plan was made from
   std::string displayName;
   std::vector<std::string> tools;  // every tool the build needs, buildTool first
-  std::string setupStep;
-  std::string buildStep;  // arguments passed to the build go here, at `argumentsAt`
-  std::size_t argumentsAt = std::string::npos;  // npos: at the end
-  std::string argumentPrefix;  // put before passed arguments ("--" for npm's scripts)
-  std::string note;            // said once instead of building (a package without a build script)
+  Command build;                   // buildCommand, in its parts
+  std::string note;  // said once instead of building (a package without a build script)
   CleanStep clean;
+  TestStep test;
   std::vector<std::string> evidence;  // the files that decided the plan, relative to the project
 };
 

@@ -6,6 +6,8 @@
 #include "platform/environment.hpp"
 #include "platform/files.hpp"
 #include "platform/process.hpp"
+#include "project/environment.hpp"
+#include "project/kinds.hpp"
 
 namespace quarn {
 
@@ -17,70 +19,8 @@ constexpr size_t kVersionReadSize = 127;
 // floods its output cannot exhaust memory.
 constexpr size_t kVersionOutputLimit = size_t{64} * 1024;
 
-struct Row {
-  const char* name;
-  const char* versionCommand;  // null: "<name> --version"
-  const char* windows;
-  const char* macos;
-  const char* linux;
-  const char* versionLine;
-};
-
-// clang-format off
-const Row kTools[] = {
-  {"cmake", nullptr, "choco install cmake", "brew install cmake", "sudo apt install cmake", ""},
-  {"dotnet", nullptr, "choco install dotnet-sdk", "brew install dotnet",
-   "sudo apt install dotnet-sdk-8.0", ""},
-  {"cargo", nullptr, "choco install rustup.install", "brew install rust",
-   "curl --proto '=https' --tlsv1.2 -sSf https://sh.rustup.rs | sh", ""},
-  {"make", nullptr, "choco install make", "brew install make", "sudo apt install build-essential",
-   ""},
-  {"npm", nullptr, "choco install nodejs", "brew install node", "sudo apt install nodejs npm", ""},
-  {"pip", nullptr, "choco install python", "brew install python", "sudo apt install python3-pip",
-   ""},
-  {"mvn", nullptr, "choco install maven", "brew install maven", "sudo apt install maven", ""},
-  // Gradle prints an empty line and a rule before its version.
-  {"gradle", nullptr, "choco install gradle", "brew install gradle", "sudo apt install gradle",
-   "Gradle "},
-  // The wrappers of Maven and Gradle fetch the tool themselves and need only a Java runtime.
-  {"java", "java -version", "choco install openjdk", "brew install openjdk",
-   "sudo apt install default-jdk", ""},
-  {"go", "go version", "choco install golang", "brew install go", "sudo apt install golang-go", ""},
-  {"meson", nullptr, "pip install meson ninja", "brew install meson",
-   "sudo apt install meson ninja-build", ""},
-  {"ninja", nullptr, "choco install ninja", "brew install ninja", "sudo apt install ninja-build",
-   ""},
-  {"autoreconf", nullptr, "pacman -S autoconf automake libtool",
-   "brew install autoconf automake libtool", "sudo apt install autoconf automake libtool", ""},
-  {"pnpm", nullptr, "npm install -g pnpm", "brew install pnpm", "npm install -g pnpm", ""},
-  {"yarn", nullptr, "npm install -g yarn", "brew install yarn", "npm install -g yarn", ""},
-  {"bun", nullptr, "powershell -c \"irm bun.sh/install.ps1 | iex\"", "brew install oven-sh/bun/bun",
-   "curl -fsSL https://bun.sh/install | bash", ""},
-  {"uv", nullptr, "powershell -ExecutionPolicy ByPass -c \"irm https://astral.sh/uv/install.ps1 | iex\"",
-   "brew install uv", "curl -LsSf https://astral.sh/uv/install.sh | sh", ""},
-  {"poetry", nullptr, "pipx install poetry", "brew install poetry", "pipx install poetry", ""},
-  {"dune", nullptr, "opam install dune", "opam install dune", "opam install dune", ""},
-  // Mix prints the Erlang banner first.
-  {"mix", nullptr, "choco install elixir", "brew install elixir", "sudo apt install elixir",
-   "Mix "},
-};
-// clang-format on
-
 bool isPath(const std::string& tool) {
   return tool.find('/') != std::string::npos || tool.find('\\') != std::string::npos;
-}
-
-// The search path as a build in `where` sees it: relative entries, the empty one included, are
-// taken from there.
-std::vector<std::string> searchPathFrom(const std::string& where) {
-  std::vector<std::string> directories = platform::searchPathDirectories();
-  if (where.empty()) return directories;
-  for (std::string& directory : directories) {
-    if (std::filesystem::path(directory).is_relative()) {
-      directory = (std::filesystem::path(where) / directory).string();
-    }
-  }
-  return directories;
 }
 
 // Whether `output` holds the version line: the first line, or the first beginning with `prefix`.
@@ -117,18 +57,23 @@ std::string withoutColours(const std::string& line) {
 
 }  // namespace
 
-ToolRegistry::ToolRegistry() {
-  for (const Row& row : kTools) {
-    tools_.emplace(row.name,
-                   ToolInfo{row.name,
-                            row.versionCommand != nullptr ? std::string(row.versionCommand)
-                                                          : std::string(row.name) + " --version",
-                            {{"windows", row.windows}, {"macos", row.macos}, {"linux", row.linux}},
-                            row.versionLine});
+ToolRegistry::ToolRegistry(std::chrono::milliseconds versionTimeout)
+    : versionTimeout_(versionTimeout) {
+  for (const Tool* tool : tools()) {
+    const std::string name(tool->name);
+    tools_.emplace(name, ToolInfo{name,
+                                  tool->versionCommand.empty() ? name + " --version"
+                                                               : std::string(tool->versionCommand),
+                                  {{"windows", std::string(tool->windows)},
+                                   {"macos", std::string(tool->macos)},
+                                   {"linux", std::string(tool->linux)}},
+                                  std::string(tool->versionLine)});
   }
 }
 
-ToolRegistry::ToolRegistry(const std::vector<std::string>& declared) : ToolRegistry() {
+ToolRegistry::ToolRegistry(const std::vector<std::string>& declared,
+                           std::chrono::milliseconds versionTimeout)
+    : ToolRegistry(versionTimeout) {
   for (const std::string& tool : declared) {
     if (!tool.empty() && !isPath(tool))
       tools_.emplace(tool, ToolInfo{tool, tool + " --version", {}, {}});
@@ -155,7 +100,7 @@ std::string ToolRegistry::locate(const std::string& tool, const std::string& whe
     const std::string path = (std::filesystem::path(where) / tool).string();
     return platform::isExecutableFile(path) ? path : std::string();
   }
-  return platform::findExecutableIn(tool, searchPathFrom(where));
+  return Environment::system().locate(tool, where);
 }
 
 bool ToolRegistry::isInstalled(const std::string& tool, const std::string& where) const {
@@ -169,7 +114,7 @@ std::string ToolRegistry::getVersion(const std::string& tool, const std::string&
       isPath(tool) ? tool + info->versionCommand.substr(info->name.size()) : info->versionCommand;
   const std::string& prefix = info->versionLine;
   platform::CapturedOutput captured = platform::captureShellOutput(
-      command, where, kVersionTimeout, kVersionReadSize, [&prefix](const std::string& output) {
+      command, where, versionTimeout_, kVersionReadSize, [&prefix](const std::string& output) {
         if (output.size() >= kVersionOutputLimit) return true;
         const size_t start = versionLineStart(output, prefix);
         return start != std::string::npos && output.find('\n', start) != std::string::npos;

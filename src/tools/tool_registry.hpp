@@ -23,9 +23,12 @@ class ToolRegistry {
   // How long a version command may run before it is killed and the version is "unknown".
   static constexpr std::chrono::seconds kVersionTimeout{10};
 
-  ToolRegistry();
+  // Knows every tool of the kind table. A version command still running after `versionTimeout`
+  // is ended.
+  explicit ToolRegistry(std::chrono::milliseconds versionTimeout = kVersionTimeout);
   // Also knows the tools a project declares it needs, with a "--version" command and no guides.
-  explicit ToolRegistry(const std::vector<std::string>& declared);
+  explicit ToolRegistry(const std::vector<std::string>& declared,
+                        std::chrono::milliseconds versionTimeout = kVersionTimeout);
 
   // Returns the record of `tool`, or null when it is not registered.
   const ToolInfo* find(const std::string& tool) const;
@@ -45,7 +48,7 @@ class ToolRegistry {
   // Returns the first line of what the tool's version command, run in `where`, prints on either
   // stream (possibly empty; at most 64 KiB of a line that does not end), or "unknown" for an
   // unregistered tool, a command that cannot start or one that prints no line feed and is still
-  // running after kVersionTimeout. The command is ended once its line is in.
+  // running after the registry's version timeout. The command is ended once its line is in.
   std::string getVersion(const std::string& tool, const std::string& where = {}) const;
 
   // Returns the names in `tools` that isInstalled rejects, in their order, repeats included.
@@ -54,6 +57,7 @@ class ToolRegistry {
 
  private:
   std::map<std::string, ToolInfo> tools_;
+  std::chrono::milliseconds versionTimeout_;
 };
 
 }  // namespace quarn

@@ -35,15 +35,15 @@ struct Case {
 TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
   const std::string cmake = "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build";
   const Case cases[] = {
+      // No generator of quarn's: the generator decides whether some builds work at all.
       {"CMake with Ninja and ccache installed",
        "CMakeLists.txt",
        {},
        {},
        {"ninja", "ccache"},
-       {"CMAKE_BUILD_PARALLEL_LEVEL={n}", "CMAKE_GENERATOR=Ninja",
-        "CMAKE_C_COMPILER_LAUNCHER=ccache", "CMAKE_CXX_COMPILER_LAUNCHER=ccache",
-        "CCACHE_DEPEND=1"},
-       {}},
+       {"CMAKE_BUILD_PARALLEL_LEVEL={n}", "CMAKE_C_COMPILER_LAUNCHER=ccache",
+        "CMAKE_CXX_COMPILER_LAUNCHER=ccache", "CCACHE_DEPEND=1"},
+       {"CMAKE_GENERATOR"}},
       {"ccache's own setting stays",
        "CMakeLists.txt",
        {},

@@ -7,39 +7,37 @@
 #include <utility>
 #include <vector>
 
-#include "project/project_type.hpp"
-
 namespace quarn::test {
 
 // The detection rule stated as simply as possible: for each marker in order of precedence, the
 // existence test, then a fresh listing of the folder compared name by name. The detector must
 // decide as this does, however it gets there.
-inline ProjectType referenceDetect(const std::string& path) {
+inline std::string referenceDetect(const std::string& path) {
   namespace fs = std::filesystem;
-  const std::vector<std::pair<std::string, ProjectType>> markers = {
-      {".csproj", ProjectType::DotNet},
-      {".sln", ProjectType::DotNet},
-      {"CMakeLists.txt", ProjectType::CMake},
-      {"Cargo.toml", ProjectType::Cargo},
-      {"Makefile", ProjectType::Make},
-      {"GNUmakefile", ProjectType::Make},
-      {"makefile", ProjectType::Make},
-      {"build.gradle", ProjectType::Gradle},
-      {"build.gradle.kts", ProjectType::Gradle},
-      {"settings.gradle", ProjectType::Gradle},
-      {"settings.gradle.kts", ProjectType::Gradle},
-      {"package.json", ProjectType::Npm},
-      {"pom.xml", ProjectType::Maven},
-      {"pyproject.toml", ProjectType::Pip},
-      {"setup.py", ProjectType::Pip},
-      {"go.work", ProjectType::Go},
-      {"go.mod", ProjectType::Go},
-      {"meson.build", ProjectType::Meson},
-      {"configure", ProjectType::Autotools},
-      {"configure.ac", ProjectType::Autotools},
-      {"configure.in", ProjectType::Autotools},
-      {"dune-project", ProjectType::Dune},
-      {"mix.exs", ProjectType::Mix}};
+  const std::vector<std::pair<std::string, std::string>> markers = {
+      {".csproj", "dotnet"},
+      {".sln", "dotnet"},
+      {"CMakeLists.txt", "cmake"},
+      {"Cargo.toml", "cargo"},
+      {"Makefile", "make"},
+      {"GNUmakefile", "make"},
+      {"makefile", "make"},
+      {"build.gradle", "gradle"},
+      {"build.gradle.kts", "gradle"},
+      {"settings.gradle", "gradle"},
+      {"settings.gradle.kts", "gradle"},
+      {"package.json", "npm"},
+      {"pom.xml", "maven"},
+      {"pyproject.toml", "pip"},
+      {"setup.py", "pip"},
+      {"go.work", "go"},
+      {"go.mod", "go"},
+      {"meson.build", "meson"},
+      {"configure", "autotools"},
+      {"configure.ac", "autotools"},
+      {"configure.in", "autotools"},
+      {"dune-project", "dune"},
+      {"mix.exs", "mix"}};
   const auto present = [&path](const std::string& marker) {
     if (fs::exists(fs::path(path) / marker)) return true;
     if (!fs::is_directory(path)) return false;
@@ -64,10 +62,10 @@ inline ProjectType referenceDetect(const std::string& path) {
     }
     if (!present(marker)) continue;
     // A Gradle file beside a pom.xml is a Maven project.
-    if (type == ProjectType::Gradle && present("pom.xml")) return ProjectType::Maven;
+    if (type == "gradle" && present("pom.xml")) return "maven";
     return type;
   }
-  return ProjectType::Unknown;
+  return "unknown";
 }
 
 }  // namespace quarn::test

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "project/planner.hpp"
 #include "project/project_detector.hpp"
 #include "support/sketch.hpp"
 #include "support/test_support.hpp"
@@ -15,7 +16,6 @@ namespace quarn {
 namespace {
 
 using test::makeEntry;
-using test::ScopedEnv;
 using test::TempDir;
 
 struct Case {
@@ -172,6 +172,28 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        {"pyproject.toml", "uv.lock", "src/"},
        {},
        "Python (uv) | uv sync | uv | "},
+      {"a C library whose solution holds only Visual C++ projects",
+       {"CMakeLists.txt", "makefile", "bn_add.c", "tommath.h"},
+       {{"libtommath_VS2008.sln",
+         "Microsoft Visual Studio Solution File, Format Version 10.00\r\n"
+         "Project(\"{8BC9CEB8-8B4A-11D0-8D11-00A0C91BC942}\") = \"libtommath\", "
+         "\"libtommath_VS2008.vcproj\", \"{42109FEE-B0B9-4FCD-9E56-2863BF8C55D2}\"\r\n"
+         "EndProject\r\n"}},
+       "C++ (CMake) | cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build "
+       "--config Release | cmake | "},
+      {"a solution of C# and C++ projects, with a solution folder",
+       {"CMakeLists.txt"},
+       {{"App.sln",
+         "Project(\"{2150E333-8FDC-42A3-9474-1A3956D46DE8}\") = \"docs\", \"docs\", \"{1}\"\n"
+         "Project(\"{8BC9CEB8-8B4A-11D0-8D11-00A0C91BC942}\") = \"Native\", "
+         "\"native\\Native.vcxproj\", \"{2}\"\n"
+         "Project(\"{FAE04EC0-301F-11D3-BF4B-00C04F79EFBC}\") = \"App\", \"App\\App.csproj\", "
+         "\"{3}\"\n"}},
+       "C# (.NET) | dotnet build -c Release | dotnet | dotnet clean -c Release"},
+      {"a solution that lists no project",
+       {"CMakeLists.txt"},
+       {{"Empty.sln", "Microsoft Visual Studio Solution File, Format Version 12.00\n"}},
+       "C# (.NET) | dotnet build -c Release | dotnet | dotnet clean -c Release"},
       {"a .NET decompiler",
        {"ILSpy.sln", "ILSpy/", "ICSharpCode.Decompiler/", "global.json"},
        {},
@@ -236,8 +258,18 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
     const TempDir dir;
     for (const std::string& entry : c.entries) makeEntry(dir, entry);
     for (const auto& [name, content] : c.files) dir.write(name, content);
-    const ScopedEnv virtualEnv("VIRTUAL_ENV", c.virtualEnv);
-    const BuildConfig config = ProjectDetector().getBuildConfig((dir / c.project).string());
+    std::map<std::string, std::string> variables;
+    if (c.virtualEnv) variables["VIRTUAL_ENV"] = *c.virtualEnv;
+    const FixedEnvironment environment(variables);
+    const std::string folder = (dir / c.project).string();
+    const Detection detection = ProjectDetector().detectMarker(folder);
+    ASSERT_NE(detection.kind, nullptr) << c.like;
+    PlanRequest request;
+    request.folder = folder;
+    request.kind = detection.kind;
+    request.marker = detection.marker;
+    request.environment = &environment;
+    const BuildConfig config = planBuild(request);
     std::string tools;
     for (const std::string& tool : config.tools) tools += (tools.empty() ? "" : ", ") + tool;
     EXPECT_EQ(config.displayName + " | " + config.buildCommand + " | " + tools + " | " +

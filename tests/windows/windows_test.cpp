@@ -86,20 +86,21 @@ std::string collect(const std::string& command, const platform::EnvironmentOverr
 TEST(Windows, DetectionByMarkers) {
   struct Case {
     std::vector<std::string> files;
-    ProjectType expected;
+    const char* expected;
   };
   const Case cases[] = {
-      {{}, ProjectType::Unknown},
-      {{"CMakeLists.txt", "App.sln"}, ProjectType::DotNet},
-      {{"Makefile", "package.json"}, ProjectType::Make},
-      {{"APP.CSPROJ"}, ProjectType::DotNet},
-      {{"build.gradle"}, ProjectType::Gradle},
-      {{"sub/CMakeLists.txt"}, ProjectType::Unknown},
+      {{}, "unknown"},
+      {{"CMakeLists.txt", "App.sln"}, "dotnet"},
+      {{"Makefile", "package.json"}, "make"},
+      {{"APP.CSPROJ"}, "dotnet"},
+      {{"build.gradle"}, "gradle"},
+      {{"sub/CMakeLists.txt"}, "unknown"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
     for (const std::string& file : c.files) dir.write(file);
-    EXPECT_EQ(ProjectDetector().detect(dir.str()), c.expected);
+    const Detection detection = ProjectDetector().detectMarker(dir.str());
+    EXPECT_EQ(detection.kind != nullptr ? detection.kind->name : "unknown", c.expected);
   }
   EXPECT_EQ(ProjectDetector().detect("Z:\\no\\such\\folder"), ProjectType::Unknown);
 }
