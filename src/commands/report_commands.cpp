@@ -8,6 +8,7 @@
 #include "base/exit_status.hpp"
 #include "base/logger.hpp"
 #include "commands/build_environment.hpp"
+#include "commands/clean_step.hpp"
 #include "commands/commands.hpp"
 #include "commands/project.hpp"
 #include "project/kinds.hpp"
@@ -49,7 +50,7 @@ Json describe(const Project& project, const CommandOptions& options, Report repo
       {"buildCommand", config.buildCommand},
       {"note", config.note.empty() ? Json() : Json(config.note)},
       {"clean",
-       {{"removesBuildFolder", config.clean.removeBuildFolder},
+       {{"removesBuildFolder", config.clean.removeBuildFolder && buildFolderIsOutput(project)},
         {"command", config.clean.command.empty() ? Json() : Json(config.clean.command)}}},
       {"environment",
        {{"jobs", environment.jobs == 0 ? Json() : Json(environment.jobs)},
@@ -134,7 +135,7 @@ int cmdInfo(const CommandOptions& options) {
   const BuildConfig& config = project->config;
   const ToolRegistry registry(config.tools);
   printBlankLine();
-  logger->info(fmt::format("Project: {}", shownFolder(*project, options)));
+  logger->info(fmt::format("Project: {}", project->shown));
   logger->info(fmt::format("Type: {}", config.displayName));
   logger->info(fmt::format("Language: {}", config.language));
   logger->info(fmt::format("Build Tool: {}", toolList(config)));
