@@ -22,13 +22,13 @@ namespace {
 
 // The opening the build commands share: the project, or nullopt after the error for a folder that
 // is not a recognised project. The root found above the current folder is said once.
-std::optional<Project> buildableProject(const CommandOptions& options, bool announceRoot) {
+std::optional<Project> buildableProject(const CommandOptions& options) {
   std::optional<Project> project = findProject(options);
   if (!project) {
     Logger::get()->error("Could not detect project type");
     return std::nullopt;
   }
-  if (project->rootFound && announceRoot) {
+  if (project->rootFound) {
     Logger::get()->info(fmt::format("Project root: {}", project->folder));
   }
   return project;
@@ -77,15 +77,15 @@ int verdict(const platform::ProcessStatus& status, std::chrono::steady_clock::ti
   return status.status == kExitInterrupted ? kExitInterrupted : kExitFailure;
 }
 
-int build(const CommandOptions& options, bool announceRoot) {
+// Builds `project`, found once by the command: rebuild builds the folder it cleaned, even when
+// that removed the current folder.
+int build(const CommandOptions& options, const Project& project) {
   const auto logger = Logger::get();
-  const std::optional<Project> project = buildableProject(options, announceRoot);
-  if (!project) return kExitFailure;
-  const BuildConfig& config = project->config;
+  const BuildConfig& config = project.config;
   logger->info(fmt::format("Detected: {}", config.displayName));
 
   const ToolRegistry registry(config.tools);
-  const std::vector<std::string> missing = registry.getMissingTools(config.tools, project->folder);
+  const std::vector<std::string> missing = registry.getMissingTools(config.tools, project.folder);
   if (!missing.empty()) {
     for (const std::string& tool : missing) {
       logger->error(fmt::format("Build tool '{}' is missing, please install it to continue", tool));
@@ -97,7 +97,7 @@ int build(const CommandOptions& options, bool announceRoot) {
     logger->info(fmt::format("Build tool '{}' validated", tool));
   }
 
-  const BuildEnvironment environment = buildEnvironment(*project, options);
+  const BuildEnvironment environment = buildEnvironment(project, options);
   const std::string command =
       config.build.with(environment.flags, quotedArguments(options.buildArguments));
   const auto start = std::chrono::steady_clock::now();
@@ -112,7 +112,7 @@ int build(const CommandOptions& options, bool announceRoot) {
       return kExitSuccess;
     }
     printBlankLine();
-    status = CommandRunner().run(command, {}, project->folder, environment.variables);
+    status = CommandRunner().run(command, {}, project.folder, environment.variables);
     printBlankLine();
   } else if (options.dryRun) {
     Logger::outcome()->info("Dry run: nothing was run");
@@ -124,11 +124,14 @@ int build(const CommandOptions& options, bool announceRoot) {
 
 }  // namespace
 
-int cmdBuild(const CommandOptions& options) { return build(options, true); }
+int cmdBuild(const CommandOptions& options) {
+  const std::optional<Project> project = buildableProject(options);
+  return project ? build(options, *project) : kExitFailure;
+}
 
 int cmdRebuild(const CommandOptions& options) {
   const auto logger = Logger::get();
-  const std::optional<Project> project = buildableProject(options, true);
+  const std::optional<Project> project = buildableProject(options);
   if (!project) return kExitFailure;
   logger->info("Performing clean rebuild...");
 
@@ -150,12 +153,16 @@ int cmdRebuild(const CommandOptions& options) {
     case CleanOutcome::Cleaned:
     case CleanOutcome::NothingToDo: break;
   }
-  return build(options, false);
+  // The folder found once, planned again: the clean step may have removed the current folder, and
+  // evidence the plan rested on.
+  Project cleaned = *project;
+  planAgain(cleaned);
+  return build(options, cleaned);
 }
 
 int cmdClean(const CommandOptions& options) {
   const auto logger = Logger::get();
-  const std::optional<Project> project = buildableProject(options, true);
+  const std::optional<Project> project = buildableProject(options);
   if (!project) return kExitFailure;
   logger->info(fmt::format("Detected: {}", project->config.displayName));
   const CleanStep& clean = project->config.clean;

@@ -1,6 +1,7 @@
 #include "commands/project.hpp"
 
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 #include <utility>
 
@@ -33,6 +34,35 @@ Found look(const std::string& folder) {
   return found;
 }
 
+// `path` as the file system reaches it: absolute, every link and ".." resolved. nullopt when it
+// cannot be resolved (a folder that does not exist, a loop of links): the path then stays as
+// typed, and detection says what is wrong with it.
+std::optional<std::string> physicalFolder(const std::string& path) {
+  std::error_code error;
+  const fs::path physical = fs::canonical(path, error);
+  if (error) return std::nullopt;
+  return physical.string();
+}
+
+// look() in the physical `folder`; an error names its path as the user typed it, `shown`.
+Found lookAs(const std::string& folder, const std::string& shown) {
+  try {
+    return look(folder);
+  } catch (const fs::filesystem_error& error) {
+    if (folder == shown) throw;
+    std::string message = error.what();
+    for (const fs::path* path : {&error.path1(), &error.path2()}) {
+      const fs::path inner = path->lexically_relative(folder);
+      if (path->empty() || inner.empty() || *inner.begin() == "..") continue;
+      const std::string typed = inner == "." ? shown : (fs::path(shown) / inner).string();
+      const std::string was = "[" + path->string() + "]";
+      const std::size_t at = message.find(was);
+      if (at != std::string::npos) message.replace(at, was.size(), "[" + typed + "]");
+    }
+    throw std::runtime_error(message);
+  }
+}
+
 // When no path was typed and the current folder holds no project but lies in a work tree, the
 // nearest parent up to the work tree's root that holds one. Each folder is listed once.
 std::optional<std::pair<std::string, Found>> projectRootAbove(const std::string& current) {
@@ -55,6 +85,9 @@ void applySettings(Project& project) {
     config.build.step = *settings.build;
     config.buildCommand = *settings.build;
     config.note.clear();
+    // The project's own command may write anything: "build" is taken as its output, as for a
+    // project of no kind.
+    config.clean.folders = {"build"};
   }
   if (settings.tools) {
     config.tools = *settings.tools;
@@ -72,25 +105,29 @@ void applySettings(Project& project) {
 
 std::optional<Project> findProject(const CommandOptions& options) {
   Project project;
-  project.folder = options.path;
+  project.shown = options.path;
+  std::optional<std::string> physical = physicalFolder(options.path);
+  project.resolved = physical.has_value();
+  project.folder = physical ? std::move(*physical) : options.path;
   // Detection comes first: a folder it cannot read is reported as detection reports it.
-  Found found = look(project.folder);
+  Found found = lookAs(project.folder, project.shown);
   if (!options.pathGiven && !found.project) {
     auto root = projectRootAbove(project.folder);
     if (!root) return std::nullopt;
     project.folder = std::move(root->first);
+    project.shown = project.folder;
     found = std::move(root->second);
     project.rootFound = true;
   }
   const Detection& detection = found.detection;
-  project.settings = readProjectSettings(project.folder);
+  project.settings = readProjectSettings(project.folder, project.shown);
 
   std::string chosen = options.kind;
   project.kindChosen = !chosen.empty();
   if (!project.kindChosen && project.settings && project.settings->kind) {
     chosen = *project.settings->kind;
   }
-  PlanRequest request;
+  PlanRequest& request = project.request;
   request.folder = project.folder;
   if (const Kind* kind = kindNamed(chosen)) {
     request.kind = kind;
@@ -111,10 +148,15 @@ std::optional<Project> findProject(const CommandOptions& options) {
   if (request.kind == &customKind() && !(project.settings && project.settings->build)) {
     throw SettingsError("--kind custom needs a quarn.toml that sets 'build'");
   }
+  planAgain(project);
+  return project;
+}
+
+void planAgain(Project& project) {
+  const PlanRequest& request = project.request;
   project.config =
       request.kind == &customKind() ? configFromTable(customKind()) : planBuild(request);
   if (project.settings) applySettings(project);
-  return project;
 }
 
 std::string configuredBy(const Project& project) {
@@ -131,10 +173,6 @@ std::string configuredBy(const Project& project) {
                          : std::string(kSettingsFileName) + " (" + keys + ")";
   }
   return text;
-}
-
-std::string shownFolder(const Project& project, const CommandOptions& options) {
-  return project.rootFound ? project.folder : options.path;
 }
 
 }  // namespace quarn

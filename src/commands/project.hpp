@@ -4,6 +4,7 @@
 #include <string>
 
 #include "commands/options.hpp"
+#include "project/planner.hpp"
 #include "project/project_type.hpp"
 #include "project/settings_file.hpp"
 
@@ -11,11 +12,17 @@ namespace quarn {
 
 // A recognised project and how to build it.
 struct Project {
-  std::string folder;      // where every step runs: the path as typed, or the root found above it
+  // Where every step runs: the folder the path reaches, links and ".." resolved by the file system,
+  // or the root found above the current folder. Detection, the work tree, the clean step and the
+  // build all see this one folder.
+  std::string folder;
+  std::string shown;       // the folder as the user knows it: the path as typed, or the root found
+  bool resolved = false;   // `folder` is the physical path; false: the system could not resolve it
   bool rootFound = false;  // found by looking up from the current folder
   BuildConfig config;
   bool kindChosen = false;  // by --kind
   std::optional<ProjectSettings> settings;
+  PlanRequest request;  // what the plan was made from
 };
 
 // The project the options name: the folder's kind (or the one --kind or quarn.toml names), with
@@ -24,8 +31,9 @@ struct Project {
 // the work tree's root, that does. nullopt when there is no project. Throws SettingsError.
 std::optional<Project> findProject(const CommandOptions& options);
 
-// The folder shown for the project: the path as typed, or the root that was found.
-std::string shownFolder(const Project& project, const CommandOptions& options);
+// Makes `project`'s plan again from what its folder holds now, the folder and the kind kept: the
+// clean step may have taken evidence away (a Meson build folder configured already).
+void planAgain(Project& project);
 
 // What overrode detection, as "quarn.toml (kind, build)" or "--kind"; empty when nothing did.
 std::string configuredBy(const Project& project);

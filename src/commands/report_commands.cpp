@@ -9,6 +9,7 @@
 #include "base/exit_status.hpp"
 #include "base/logger.hpp"
 #include "commands/build_environment.hpp"
+#include "commands/clean_step.hpp"
 #include "commands/commands.hpp"
 #include "commands/project.hpp"
 #include "project/kinds.hpp"
@@ -136,7 +137,7 @@ int cmdInfo(const CommandOptions& options) {
   const BuildConfig& config = project->config;
   const ToolRegistry registry(config.tools);
   printBlankLine();
-  logger->info(fmt::format("Project: {}", shownFolder(*project, options)));
+  logger->info(fmt::format("Project: {}", project->shown));
   logger->info(fmt::format("Type: {}", config.displayName));
   logger->info(fmt::format("Language: {}", config.language));
   logger->info(fmt::format("Build Tool: {}", toolList(config)));

@@ -30,10 +30,13 @@ std::string stringValue(const std::string& file, const std::string& key, const t
 
 }  // namespace
 
-std::optional<ProjectSettings> readProjectSettings(const std::string& folder) {
-  const std::string file =
-      (std::filesystem::path(folder.empty() ? "." : folder) / kSettingsFileName).string();
-  const platform::FileText text = platform::readRegularFile(file, kSizeLimit);
+std::optional<ProjectSettings> readProjectSettings(const std::string& folder,
+                                                   const std::string& shownFolder) {
+  const auto inFolder = [](const std::string& name) {
+    return (std::filesystem::path(name.empty() ? "." : name) / kSettingsFileName).string();
+  };
+  const platform::FileText text = platform::readRegularFile(inFolder(folder), kSizeLimit);
+  const std::string file = inFolder(shownFolder.empty() ? folder : shownFolder);
   using Status = platform::FileText::Status;
   switch (text.status) {
     case Status::Missing: return std::nullopt;

@@ -12,7 +12,7 @@ inline constexpr const char* kSettingsFileName = "quarn.toml";
 
 // What a project's quarn.toml sets. What it leaves out comes from detection.
 struct ProjectSettings {
-  std::string file;  // the path it was read from
+  std::string file;  // its path as the user knows it (see readProjectSettings)
   std::optional<std::string> kind;
   std::optional<std::string> build;
   std::optional<std::string> clean;
@@ -28,6 +28,8 @@ class SettingsError : public std::runtime_error {
 
 // Reads `folder`'s quarn.toml; nullopt when there is none. Throws SettingsError when the file
 // cannot be read, does not parse, or holds a key quarn does not know or a value of the wrong type.
-std::optional<ProjectSettings> readProjectSettings(const std::string& folder);
+// The file is named in `shownFolder` (the folder as the user typed it) when that is not empty.
+std::optional<ProjectSettings> readProjectSettings(const std::string& folder,
+                                                   const std::string& shownFolder = {});
 
 }  // namespace quarn

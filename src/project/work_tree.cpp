@@ -1,11 +1,35 @@
 #include "project/work_tree.hpp"
 
 #include <filesystem>
+#include <string_view>
 #include <system_error>
+
+#include "platform/directory.hpp"
 
 namespace quarn {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+const struct {
+  const char* name;
+  WorkTree::System system;
+} kMarks[] = {{".git", WorkTree::System::Git},
+              {".hg", WorkTree::System::Mercurial},
+              {".svn", WorkTree::System::Subversion}};
+
+// The path of the repository mark `folder` holds, whatever the entry is; empty when none.
+std::string markIn(const fs::path& folder) {
+  for (const auto& mark : kMarks) {
+    std::error_code error;
+    const fs::path path = folder / mark.name;
+    if (fs::exists(fs::symlink_status(path, error))) return path.string();
+  }
+  return {};
+}
+
+}  // namespace
 
 std::string absoluteFolder(const std::string& folder) {
   std::error_code error;
@@ -18,12 +42,6 @@ std::string absoluteFolder(const std::string& folder) {
 }
 
 WorkTree findWorkTree(const std::string& folder) {
-  const struct {
-    const char* name;
-    WorkTree::System system;
-  } kMarks[] = {{".git", WorkTree::System::Git},
-                {".hg", WorkTree::System::Mercurial},
-                {".svn", WorkTree::System::Subversion}};
   fs::path current = absoluteFolder(folder);
   for (;;) {
     for (const auto& mark : kMarks) {
@@ -33,6 +51,24 @@ WorkTree findWorkTree(const std::string& folder) {
     if (!current.has_relative_path()) return {};
     current = current.parent_path();
   }
+}
+
+std::string repositoryWithin(const std::string& folder) {
+  const fs::path top(folder);
+  std::string found = markIn(top);
+  if (!found.empty()) return found;
+  try {
+    platform::anyEntryName(folder, [&top, &found](std::string_view name) {
+      const fs::path entry = top / std::string(name);
+      std::error_code error;
+      if (fs::symlink_status(entry, error).type() != fs::file_type::directory) return false;
+      found = markIn(entry);
+      return !found.empty();
+    });
+  } catch (const fs::filesystem_error&) {
+    // A folder that cannot be listed cannot be emptied either; the removal says why.
+  }
+  return found;
 }
 
 }  // namespace quarn

@@ -17,4 +17,11 @@ WorkTree findWorkTree(const std::string& folder);
 // `folder` as an absolute path without "." or ".." components, for walking up its parents.
 std::string absoluteFolder(const std::string& folder);
 
+// The first repository of its own that `folder` holds: `folder`'s own .git (.hg, .svn) or one of a
+// folder directly inside it, links not followed; the path of that entry, or empty when there is
+// none or the folder cannot be listed. Deeper ones are not looked for: those are the clones a
+// build makes for itself (CMake's FetchContent in _deps/NAME-src, ExternalProject in
+// NAME-prefix/src/NAME).
+std::string repositoryWithin(const std::string& folder);
+
 }  // namespace quarn

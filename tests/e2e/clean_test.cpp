@@ -86,31 +86,38 @@ TEST(Clean, ScenariosMatchTheirGoldenOutputAndStatus) {
 }
 
 // Each kind whose output is not in "build" has its own clean, run in the project folder; where
-// the project does not define one, nothing runs.
+// the project does not define one, nothing runs. "build" goes only where the kind's tool writes
+// it: elsewhere it is the project's own (Go keeps packaging and CI files there) and stays,
+// silently.
 TEST(Clean, EachKindCleansWithItsOwnCommand) {
   struct Case {
     std::map<std::string, std::string> files;  // in "app"
     std::vector<std::string> options;
     std::string ran;  // what the fake tool recorded; empty: nothing ran
+    bool keepsBuild;
   };
   const std::string withClean = R"({"scripts": {"build": "b", "clean": "c"}})";
   const std::string withoutClean = R"({"scripts": {"build": "b"}})";
   const Case cases[] = {
-      {{{"Cargo.toml", ""}}, {}, "cargo clean"},
-      {{{"App.csproj", ""}}, {}, "dotnet clean -c Release"},
-      {{{"go.mod", "module example.com/app\n"}}, {}, "go clean"},
-      {{{"Makefile", "all:\n\ttrue\nclean:\n\ttrue\n"}}, {}, "make clean"},
-      {{{"Makefile", "all:\n\ttrue\n# clean: is only a comment\n"}}, {}, ""},
+      {{{"Cargo.toml", ""}}, {}, "cargo clean", true},
+      {{{"App.csproj", ""}}, {}, "dotnet clean -c Release", true},
+      {{{"go.mod", "module example.com/app\n"}}, {}, "go clean", true},
+      {{{"pom.xml", ""}}, {}, "", true},
+      {{{"dune-project", ""}}, {}, "dune clean", true},
+      {{{"mix.exs", ""}}, {}, "mix clean", true},
+      {{{"Makefile", "all:\n\ttrue\nclean:\n\ttrue\n"}}, {}, "make clean", false},
+      {{{"Makefile", "all:\n\ttrue\n# clean: is only a comment\n"}}, {}, "", false},
       {{{"configure.ac", ""}, {"Makefile", "all clean:\n\ttrue\n"}},
        {"--kind", "autotools"},
-       "make clean"},
-      {{{"configure.ac", ""}}, {}, ""},  // not configured: no makefile yet
-      {{{"package.json", withClean}}, {}, "npm run clean"},
-      {{{"package.json", withoutClean}}, {}, ""},
-      {{{"package.json", withClean}, {"pnpm-lock.yaml", ""}}, {}, "pnpm run clean"},
-      {{{"package.json", withClean}, {"yarn.lock", ""}}, {}, "yarn run clean"},
-      {{{"package.json", withClean}, {"bun.lock", ""}}, {}, "bun run clean"},
-      {{{"CMakeLists.txt", ""}}, {}, ""},
+       "make clean",
+       false},
+      {{{"configure.ac", ""}}, {}, "", false},  // not configured: no makefile yet
+      {{{"package.json", withClean}}, {}, "npm run clean", false},
+      {{{"package.json", withoutClean}}, {}, "", false},
+      {{{"package.json", withClean}, {"pnpm-lock.yaml", ""}}, {}, "pnpm run clean", false},
+      {{{"package.json", withClean}, {"yarn.lock", ""}}, {}, "yarn run clean", false},
+      {{{"package.json", withClean}, {"bun.lock", ""}}, {}, "bun run clean", false},
+      {{{"CMakeLists.txt", ""}}, {}, "", false},
   };
   for (const Case& c : cases) {
     const Workspace ws;
@@ -119,7 +126,9 @@ TEST(Clean, EachKindCleansWithItsOwnCommand) {
       ws.dir.write("app/" + name, content);
       shown += name + " ";
     }
-    for (const char* tool : {"cargo", "dotnet", "go", "make", "npm", "pnpm", "yarn", "bun"}) {
+    const fs::path kept = ws.dir.write("app/build/ci/Dockerfile");
+    for (const char* tool :
+         {"cargo", "dotnet", "go", "dune", "mix", "make", "npm", "pnpm", "yarn", "bun"}) {
       ws.tools.add(tool, kRecord);
     }
     std::vector<std::string> args{"clean", "app"};
@@ -128,57 +137,129 @@ TEST(Clean, EachKindCleansWithItsOwnCommand) {
     EXPECT_EQ(result.status, 0) << shown << result.out;
     if (c.ran.empty()) {
       EXPECT_FALSE(fs::exists(ws.dir / "app/ran")) << shown << test::readFile(ws.dir / "app/ran");
-      EXPECT_TRUE(contains(result.out, "[info] ✓ Nothing to clean\n")) << shown << result.out;
     } else {
       EXPECT_EQ(test::readFile(ws.dir / "app/ran"), c.ran + "\n") << shown;
-      EXPECT_TRUE(contains(result.out, "[info] ✓ Clean successful (")) << shown << result.out;
     }
+    EXPECT_EQ(fs::exists(kept), c.keepsBuild) << shown << result.out;
+    EXPECT_FALSE(contains(result.out, "[warning]")) << shown << result.out;
+    EXPECT_TRUE(contains(result.out, "[info] Cleaning build directory...\n")) << shown;
+    EXPECT_TRUE(contains(result.out, c.ran.empty() && c.keepsBuild ? "[info] ✓ Nothing to clean\n"
+                                                                   : "[info] ✓ Clean successful ("))
+        << shown << result.out;
   }
 }
 
 // "build" may hold the project's own sources: where a work tree tracks files in it, or cannot be
-// asked, it stays, and one warning says why.
+// asked, or it holds a repository of its own, it stays, and one warning says why. The project is
+// the folder the system reaches, however it is named: through a link, with "..", or found from
+// inside its own build folder, which rebuild then builds.
 TEST(Clean, TheBuildFolderStaysWhereAWorkTreeMayTrackIt) {
-  enum class Tree { None, GitUntracked, GitTracksRootBuild, GitTracked, GitNotInstalled, Hg, Svn };
+  enum class Tree {
+    None,
+    GitUntracked,
+    GitTracksRootBuild,
+    GitTracked,
+    GitNotInstalled,
+    Hg,
+    Svn,
+    GitDirElsewhere,    // a bare repository named by GIT_DIR and GIT_WORK_TREE, no .git above
+    GitDirOverTracked,  // the same over a work tree whose own .git tracks files in build
+    GitBeyondCeiling,   // GIT_CEILING_DIRECTORIES keeps git from the .git that tracks them
+  };
   struct Case {
     std::string name;
     Tree tree;
     std::string warning;  // empty: "build" goes
+    // "{links}" stands for a folder outside the work tree with a link "app" to the project.
+    std::string path;    // empty: none, run in `cwd`
+    std::string cwd;     // relative to the workspace
+    std::string nested;  // a repository with a commit of its own, at this place in build
   };
   const Case cases[] = {
-      {"outside any work tree", Tree::None, ""},
-      {"git lists nothing", Tree::GitUntracked, ""},
+      {"outside any work tree", Tree::None, "", "app", "", ""},
+      {"git lists nothing", Tree::GitUntracked, "", "app", "", ""},
       // Asked in the project folder, not at the work tree's root.
-      {"git tracks the root's build only", Tree::GitTracksRootBuild, ""},
-      {"git tracks files in build", Tree::GitTracked, "git tracks files in it"},
+      {"git tracks the root's build only", Tree::GitTracksRootBuild, "", "app", "", ""},
+      {"git tracks files in build", Tree::GitTracked, "git tracks files in it", "app", "", ""},
       {"git not installed", Tree::GitNotInstalled,
-       "it lies in a git work tree and git is not installed to say what it tracks"},
+       "it lies in a git work tree and git is not installed to say what it tracks", "app", "", ""},
       {"Mercurial", Tree::Hg,
-       "it lies in a Mercurial work tree, which quarn cannot ask which files it tracks"},
+       "it lies in a Mercurial work tree, which quarn cannot ask which files it tracks", "app", "",
+       ""},
       {"Subversion", Tree::Svn,
-       "it lies in a Subversion work tree, which quarn cannot ask which files it tracks"},
+       "it lies in a Subversion work tree, which quarn cannot ask which files it tracks", "app", "",
+       ""},
+      {"through a link", Tree::GitTracked, "git tracks files in it", "{links}/app", "", ""},
+      {"through a link, from beside it", Tree::GitTracked, "git tracks files in it", "app",
+       "{links}", ""},
+      // sub/.. is app to the system, and the work tree's own root to the text.
+      {"through a link and ..", Tree::GitTracksRootBuild, "", "sub/..", "", ""},
+      {"GIT_DIR and GIT_WORK_TREE", Tree::GitDirElsewhere, "git tracks files in it", "app", "", ""},
+      {"GIT_DIR over a work tree of its own", Tree::GitDirOverTracked, "git tracks files in it",
+       "app", "", ""},
+      {"beyond GIT_CEILING_DIRECTORIES", Tree::GitBeyondCeiling, "git tracks files in it", "app",
+       "", ""},
+      {"a repository as build", Tree::None, "it holds a repository of its own ('app/build/.git')",
+       "app", "", "."},
+      {"a repository in build", Tree::None,
+       "it holds a repository of its own ('app/build/tools/.git')", "app", "", "tools"},
+      // Where CMake's FetchContent clones: build output, not a checkout of the user's.
+      {"a clone deep in build", Tree::None, "", "app", "", "_deps/lib-src"},
+      {"from inside build", Tree::GitUntracked, "", "", "app/build/output", ""},
   };
   for (const Case& c : cases) {
     Workspace ws;
     ws.dir.write("app/Makefile", "all:\n\ttouch built\n");
     ws.tools.add("make", "touch built");
-    const bool usesGit = c.tree != Tree::None && c.tree != Tree::Hg && c.tree != Tree::Svn;
+    const TempDir links;
+    fs::create_directory_symlink(ws.dir / "app", links / "app");
+    fs::create_directories(ws.dir / "app/x");
+    fs::create_directory_symlink(ws.dir / "app/x", ws.dir / "sub");
+    const bool usesGit = c.tree != Tree::None && c.tree != Tree::Hg && c.tree != Tree::Svn &&
+                         c.tree != Tree::GitDirElsewhere;
     if (usesGit) git(ws.dir.path(), {"init", "-q"});
     if (c.tree != Tree::GitNotInstalled) ws.tools.linkSystem({"git"});
     if (c.tree == Tree::GitTracksRootBuild) {
       ws.dir.write("build/tracked");
       git(ws.dir.path(), {"add", "build/tracked"});
     }
-    if (c.tree == Tree::GitTracked) {
+    if (c.tree == Tree::GitTracked || c.tree == Tree::GitDirOverTracked ||
+        c.tree == Tree::GitBeyondCeiling) {
       ws.dir.write("app/build/tracked");
       git(ws.dir.path(), {"add", "app/build/tracked"});
     }
+    if (c.tree == Tree::GitBeyondCeiling) {
+      ws.options.env["GIT_CEILING_DIRECTORIES"] = ws.dir.path().string();
+    }
+    if (c.tree == Tree::GitDirElsewhere || c.tree == Tree::GitDirOverTracked) {
+      const std::string gitDir = (ws.dir / "home.git").string();
+      git(ws.dir.path(), {"init", "-q", "--bare", gitDir});
+      const std::string tracked = c.tree == Tree::GitDirElsewhere ? "app/build/tracked" : "notes";
+      ws.dir.write(tracked);
+      git(ws.dir.path(), {"--git-dir=" + gitDir, "--work-tree=.", "add", tracked});
+      ws.options.env["GIT_DIR"] = gitDir;
+      ws.options.env["GIT_WORK_TREE"] = ws.dir.path().string();
+    }
     if (c.tree == Tree::Hg) fs::create_directory(ws.dir / ".hg");
     if (c.tree == Tree::Svn) fs::create_directory(ws.dir / ".svn");
+    const auto expand = [&links](std::string text) {
+      return text.rfind("{links}", 0) == 0 ? links.path().string() + text.substr(7) : text;
+    };
+    const std::string path = expand(c.path);
+    ws.options.cwd = ws.dir / expand(c.cwd);
     for (const std::string command : {"clean", "rebuild"}) {
       ws.dir.write("app/build/tracked");
       ws.dir.write("app/build/output/object.o");
-      const test::RunResult result = ws.quarn({command, "app"});
+      if (!c.nested.empty() && !fs::exists(ws.dir / "app/build" / c.nested / ".git")) {
+        const fs::path repository = ws.dir / "app/build" / c.nested;
+        ws.dir.write("app/build/" + c.nested + "/own.c");
+        git(repository, {"init", "-q"});
+        git(repository, {"add", "own.c"});
+        git(repository, {"commit", "-qm", "own"});
+      }
+      std::vector<std::string> args{command};
+      if (!path.empty()) args.push_back(path);
+      const test::RunResult result = ws.quarn(args);
       const std::string label = c.name + ", " + command + "\n" + result.out;
       EXPECT_EQ(result.status, 0) << label;
       if (c.warning.empty()) {
@@ -187,10 +268,16 @@ TEST(Clean, TheBuildFolderStaysWhereAWorkTreeMayTrackIt) {
       } else {
         EXPECT_TRUE(fs::exists(ws.dir / "app/build/output/object.o")) << label;
         EXPECT_EQ(count(result.out, "[warning]"), 1u) << label;
-        EXPECT_TRUE(
-            contains(result.out, "[warning] Leaving 'app/build' in place: " + c.warning + "\n"))
+        EXPECT_TRUE(contains(
+            result.out, "[warning] Leaving '" + path + "/build' in place: " + c.warning + "\n"))
             << label;
       }
+      if (c.tree == Tree::GitTracksRootBuild) {
+        EXPECT_TRUE(fs::exists(ws.dir / "build/tracked")) << label;
+      }
+      // Built where it was cleaned.
+      EXPECT_EQ(fs::exists(ws.dir / "app/built"), command == "rebuild") << label;
+      fs::remove(ws.dir / "app/built");
     }
   }
 }
