@@ -132,39 +132,23 @@ std::string misusedOption(const std::vector<std::string>& arguments, const Comma
 }  // namespace
 
 const std::vector<CommandSpec>& commandTable() {
+  // clang-format off
   static const std::vector<CommandSpec> table = {
-      {"build",
-       "quarn build [path]",
-       "Detect and build project",
-       cmdBuild,
+      {"build", "quarn build [path]", "Detect and build project", cmdBuild,
        {&kDryRun, &kJobs, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
-      {"rebuild",
-       "quarn rebuild [path]",
-       "Clean and rebuild",
-       cmdRebuild,
+      {"rebuild", "quarn rebuild [path]", "Clean and rebuild", cmdRebuild,
        {&kDryRun, &kJobs, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
-      {"clean",
-       "quarn clean [path]",
-       "Remove build artifacts",
-       cmdClean,
+      {"clean", "quarn clean [path]", "Remove build artifacts", cmdClean,
        {&kDryRun, &kQuiet, &kKind, &kVersion, &kHelp}},
-      {"detect",
-       "quarn detect [path]",
-       "Show detected project type",
-       cmdDetect,
+      {"detect", "quarn detect [path]", "Show detected project type", cmdDetect,
        {&kJson, &kQuiet, &kKind, &kVersion, &kHelp}},
-      {"validate",
-       "quarn validate [path]",
-       "Check required build tools",
-       cmdValidate,
+      {"validate", "quarn validate [path]", "Check required build tools", cmdValidate,
        {&kJson, &kQuiet, &kKind, &kVersion, &kHelp}},
-      {"info",
-       "quarn info [path]",
-       "Show project information",
-       cmdInfo,
+      {"info", "quarn info [path]", "Show project information", cmdInfo,
        {&kJson, &kQuiet, &kKind, &kVersion, &kHelp}},
       {"help", "quarn help", "Show this help", nullptr, {}},
   };
+  // clang-format on
   return table;
 }
 
