@@ -3,8 +3,14 @@ _quarn() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   local kinds="dotnet cmake cargo make gradle npm maven pip go meson autotools dune mix pnpm yarn bun uv poetry custom"
   COMPREPLY=()
+  local commands="build rebuild clean detect validate info"
   if ((COMP_CWORD == 1)); then
-    mapfile -t COMPREPLY < <(compgen -W "build rebuild clean detect validate info help --version" -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W "$commands help --version" -- "$cur")
+    return
+  fi
+  # "quarn help build" shows build's usage.
+  if [[ ${COMP_WORDS[1]} == help ]]; then
+    ((COMP_CWORD == 2)) && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
     return
   fi
   local options i

@@ -26,48 +26,64 @@ void printBanner() {
 
 void printUsage() {
   fmt::print("  Usage:\n");
-  fmt::print("    quarn build [path]      Detect and build project\n");
-  fmt::print("    quarn rebuild [path]    Clean and rebuild\n");
-  fmt::print("    quarn clean [path]      Remove build artifacts\n");
-  fmt::print("    quarn detect [path]     Show detected project type\n");
-  fmt::print("    quarn validate [path]   Check required build tools\n");
-  fmt::print("    quarn info [path]       Show project information\n");
-  fmt::print("    quarn help              Show this help\n\n");
+  for (const CommandSpec& command : commandTable()) {
+    fmt::print("    {:<24}{}\n", command.synopsis, command.description);
+  }
+  fmt::print("\n");
 }
 
 namespace {
 
-using Handler = int (*)(const CommandOptions&);
+// "-j, --jobs N" for "-j,--jobs" and "N".
+std::string optionLabel(const OptionSpec& option) {
+  std::string label;
+  for (const char* name = option.names; *name != '\0'; ++name) {
+    label += *name == ',' ? std::string(", ") : std::string(1, *name);
+  }
+  return option.value != nullptr ? label + " " + option.value : label;
+}
 
-// Returns the handler of a command word, or null for help and unknown words.
-Handler findHandler(const std::string& command) {
-  if (command == "build") return cmdBuild;
-  if (command == "rebuild") return cmdRebuild;
-  if (command == "clean") return cmdClean;
-  if (command == "detect") return cmdDetect;
-  if (command == "validate") return cmdValidate;
-  if (command == "info") return cmdInfo;
-  return nullptr;
+// A command's usage: its line with what follows the path, its description and its options.
+void printCommandUsage(const CommandSpec& command) {
+  std::string synopsis = command.synopsis;
+  if (!command.options.empty()) synopsis += " [options]";
+  for (const OptionSpec* option : command.options) {
+    if (option->take == nullptr) synopsis += " [" + optionLabel(*option) + "]";
+  }
+  fmt::print("  Usage:\n    {}\n\n  {}\n\n  Options:\n", synopsis, command.description);
+  for (const OptionSpec* option : command.options) {
+    const std::string label = optionLabel(*option);
+    const std::size_t column = 16;
+    fmt::print("    {}{}{}\n", label,
+               std::string(label.size() + 2 > column ? 2 : column - label.size(), ' '),
+               option->description);
+  }
+  fmt::print("\n");
 }
 
 int dispatch(const CommandLine& line) {
   const auto logger = Logger::get();
   const std::string& command = line.command;
-  const bool helpWord = command == "help" || command == "--help" || command == "-h";
-  const Handler handler = findHandler(command);
+  const CommandSpec* spec = findCommand(command);
+  const bool helpWord =
+      command == "--help" || command == "-h" || (spec != nullptr && spec->handler == nullptr);
   // A line that cannot be used is shown as such whatever -q, --json or -h also say.
-  if (!helpWord && (handler == nullptr || !line.error.empty())) {
+  if (!helpWord && (spec == nullptr || !line.error.empty())) {
     printBanner();
-    logger->error(handler == nullptr ? fmt::format("Unknown command: {}", command) : line.error);
+    logger->error(spec == nullptr ? fmt::format("Unknown command: {}", command) : line.error);
     printUsage();
     return kExitUsage;
   }
   if (!line.quiet && !line.options.json) printBanner();
-  if (helpWord || line.help) {
+  if (helpWord) {
     printUsage();
     return kExitSuccess;
   }
-  return handler(line.options);
+  if (line.help) {
+    printCommandUsage(*spec);
+    return kExitSuccess;
+  }
+  return spec->handler(line.options);
 }
 
 // Flushes standard output and reports a write that failed (a full disk, a closed reader that

@@ -1,19 +1,16 @@
 #include "cli/command_line.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
+#include "commands/commands.hpp"
 #include "project/kinds.hpp"
 
 namespace quarn::cli {
 
 namespace {
-
-bool isCommand(const std::string& word, std::initializer_list<const char*> commands) {
-  return std::any_of(commands.begin(), commands.end(),
-                     [&word](const char* command) { return word == command; });
-}
 
 // A whole number of at least 1, or nothing.
 std::optional<unsigned> jobCount(const std::string& text) {
@@ -31,34 +28,136 @@ std::string kindList() {
   return names;
 }
 
-std::string needsValue(const std::string& option) {
-  if (option == "--kind") return "--kind needs a kind name (the kinds are " + kindList() + ")";
-  return option + " needs a whole number of 1 or more";
+std::string wholeNumber() { return "a whole number of 1 or more"; }
+
+const OptionSpec kDryRun{"-n,--dry-run", nullptr,
+                         "Check the tools and print the plan; run and remove nothing", nullptr,
+                         [](CommandLine& line, const std::string&) {
+                           line.options.dryRun = true;
+                           return std::string();
+                         }};
+const OptionSpec kJobs{"-j,--jobs", "N", "Run N jobs at once, through the kind's own setting",
+                       wholeNumber, [](CommandLine& line, const std::string& jobs) {
+                         line.options.jobs = jobCount(jobs);
+                         if (line.options.jobs) return std::string();
+                         return "--jobs needs " + wholeNumber() + ", not '" + jobs + "'";
+                       }};
+const OptionSpec kJson{"--json", nullptr,
+                       "Print one JSON object on standard output and nothing else", nullptr,
+                       [](CommandLine& line, const std::string&) {
+                         line.options.json = true;
+                         return std::string();
+                       }};
+const OptionSpec kQuiet{"-q,--quiet", nullptr, "No banner and no info lines", nullptr,
+                        [](CommandLine& line, const std::string&) {
+                          line.quiet = true;
+                          return std::string();
+                        }};
+const OptionSpec kKind{"--kind", "NAME", "Take the project as this kind, whatever its markers say",
+                       [] { return "a kind name (the kinds are " + kindList() + ")"; },
+                       [](CommandLine& line, const std::string& name) {
+                         line.options.kind = name;
+                         // An empty name leaves the kind to detection.
+                         if (name.empty() || kindNamed(name) != nullptr) return std::string();
+                         return "Unknown kind: " + name + " (the kinds are " + kindList() + ")";
+                       }};
+const OptionSpec kVersion{"--version", nullptr, "Print the version and nothing else", nullptr,
+                          [](CommandLine& line, const std::string&) {
+                            line.version = true;
+                            return std::string();
+                          }};
+const OptionSpec kHelp{"-h,--help", nullptr, "Show this help", nullptr,
+                       [](CommandLine& line, const std::string&) {
+                         line.help = true;
+                         return std::string();
+                       }};
+const OptionSpec kBuildArguments{
+    "--", "ARGS...", "Add ARGS to the build step, each quoted for the shell", nullptr, nullptr};
+
+// The name CLI11 reports an option by: its last, long one.
+std::string longName(const OptionSpec& option) {
+  const std::string names = option.names;
+  return names.substr(names.rfind(',') + 1);
+}
+
+bool isNamed(const OptionSpec& option, const std::string& word) {
+  const std::string names = option.names;
+  for (std::size_t start = 0; start <= names.size();) {
+    const std::size_t comma = std::min(names.find(',', start), names.size());
+    if (names.compare(start, comma - start, word) == 0) return true;
+    start = comma + 1;
+  }
+  return false;
+}
+
+// The command's option that takes a value and is called `word`, or nullptr.
+const OptionSpec* valueOption(const CommandSpec& command, const std::string& word) {
+  for (const OptionSpec* option : command.options) {
+    if (option->value != nullptr && option->take != nullptr && isNamed(*option, word)) {
+      return option;
+    }
+  }
+  return nullptr;
+}
+
+// Whether `name` is the long name of a flag of any command.
+bool isFlag(const std::string& name) {
+  for (const CommandSpec& command : commandTable()) {
+    for (const OptionSpec* option : command.options) {
+      if (option->value == nullptr && longName(*option) == name) return true;
+    }
+  }
+  return false;
 }
 
 // CLI11's own words for a value left out or given to a flag read badly; these are caught first.
 // A value option's value is the next word unless that is an option too.
-std::string misusedOption(const std::vector<std::string>& arguments, bool building) {
-  const auto takesValue = [building](const std::string& word) {
-    return word == "--kind" || (building && (word == "-j" || word == "--jobs"));
-  };
+std::string misusedOption(const std::vector<std::string>& arguments, const CommandSpec& command) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& word = arguments[i];
-    if (takesValue(word) && (i + 1 == arguments.size() || arguments[i + 1].rfind('-', 0) == 0)) {
-      return needsValue(word);
+    const OptionSpec* option = valueOption(command, word);
+    if (option != nullptr && (i + 1 == arguments.size() || arguments[i + 1].rfind('-', 0) == 0)) {
+      return word + " needs " + option->needs();
     }
     const std::size_t equals = word.find('=');
     if (word.rfind("--", 0) != 0 || equals == std::string::npos) continue;
     const std::string name = word.substr(0, equals);
-    if (takesValue(name) && equals + 1 == word.size()) return needsValue(name);
-    if (isCommand(name, {"--quiet", "--version", "--help", "--dry-run", "--json"})) {
-      return name + " takes no value";
-    }
+    option = valueOption(command, name);
+    if (option != nullptr && equals + 1 == word.size()) return name + " needs " + option->needs();
+    if (isFlag(name)) return name + " takes no value";
   }
   return {};
 }
 
 }  // namespace
+
+const std::vector<CommandSpec>& commandTable() {
+  // clang-format off
+  static const std::vector<CommandSpec> table = {
+      {"build", "quarn build [path]", "Detect and build project", cmdBuild,
+       {&kDryRun, &kJobs, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
+      {"rebuild", "quarn rebuild [path]", "Clean and rebuild", cmdRebuild,
+       {&kDryRun, &kJobs, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
+      {"clean", "quarn clean [path]", "Remove build artifacts", cmdClean,
+       {&kDryRun, &kQuiet, &kKind, &kVersion, &kHelp}},
+      {"detect", "quarn detect [path]", "Show detected project type", cmdDetect,
+       {&kJson, &kQuiet, &kKind, &kVersion, &kHelp}},
+      {"validate", "quarn validate [path]", "Check required build tools", cmdValidate,
+       {&kJson, &kQuiet, &kKind, &kVersion, &kHelp}},
+      {"info", "quarn info [path]", "Show project information", cmdInfo,
+       {&kJson, &kQuiet, &kKind, &kVersion, &kHelp}},
+      {"help", "quarn help", "Show this help", nullptr, {}},
+  };
+  // clang-format on
+  return table;
+}
+
+const CommandSpec* findCommand(const std::string& word) {
+  for (const CommandSpec& command : commandTable()) {
+    if (word == command.name) return &command;
+  }
+  return nullptr;
+}
 
 CommandLine readCommandLine(const std::vector<std::string>& words) {
   CommandLine line;
@@ -68,42 +167,53 @@ CommandLine readCommandLine(const std::vector<std::string>& words) {
     line.version = true;
     return line;
   }
-  const bool building = isCommand(line.command, {"build", "rebuild"});
-  const bool cleaning = building || line.command == "clean";
-  const bool reporting = isCommand(line.command, {"detect", "info", "validate"});
-  if (!cleaning && !reporting) return line;  // help ignores the rest; other words are unknown
+  const CommandSpec* command = findCommand(line.command);
+  if (command == nullptr) return line;  // an unknown word
+  if (command->handler == nullptr) {
+    // help: a command word after it asks for that command's usage; the rest is ignored.
+    const CommandSpec* topic = words.size() > 1 ? findCommand(words[1]) : nullptr;
+    if (topic != nullptr && topic->handler != nullptr) {
+      line.command = topic->name;
+      line.help = true;
+    }
+    return line;
+  }
 
   const auto dashes = std::find(words.begin() + 1, words.end(), "--");
   if (dashes != words.end()) line.options.buildArguments.assign(dashes + 1, words.end());
 
   std::vector<std::string> arguments(words.begin() + 1, dashes);
-  line.error = misusedOption(arguments, building);
+  line.error = misusedOption(arguments, *command);
   if (!line.error.empty()) return line;
 
   CLI::App app;
   app.set_help_flag();
   app.allow_extras();
-  std::string jobs;
   app.add_option("path", line.options.path);
-  app.add_flag("-q,--quiet", line.quiet);
-  app.add_flag("--version", line.version);
-  app.add_flag("-h,--help", line.help);
-  app.add_option("--kind", line.options.kind)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  if (cleaning) app.add_flag("-n,--dry-run", line.options.dryRun);
-  if (building) {
-    app.add_option("-j,--jobs", jobs)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  std::vector<std::string> values(command->options.size());
+  for (std::size_t i = 0; i < command->options.size(); ++i) {
+    const OptionSpec& option = *command->options[i];
+    if (option.take == nullptr) continue;
+    if (option.value == nullptr) {
+      app.add_flag(option.names);
+    } else {
+      app.add_option(option.names, values[i])
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
   }
-  if (reporting) app.add_flag("--json", line.options.json);
   std::reverse(arguments.begin(), arguments.end());  // CLI11 takes them last first
   try {
     app.parse(arguments);
   } catch (const CLI::ArgumentMismatch& error) {
     // A value left out where the scan above cannot see it, as in "-nj".
     const std::string what = error.what();
-    line.error = what.rfind("--kind:", 0) == 0   ? needsValue("--kind")
-                 : what.rfind("--jobs:", 0) == 0 ? needsValue("--jobs")
-                                                 : what;
+    line.error = what;
+    for (const OptionSpec* option : command->options) {
+      const std::string name = longName(*option);
+      if (option->needs != nullptr && what.rfind(name + ":", 0) == 0) {
+        line.error = name + " needs " + option->needs();
+      }
+    }
     return line;
   } catch (const CLI::ParseError& error) {
     line.error = error.what();
@@ -121,14 +231,11 @@ CommandLine readCommandLine(const std::vector<std::string>& words) {
   line.options.pathGiven = app.count("path") > 0;
   // An empty path names the current folder, as it does for the existence tests.
   if (line.options.path.empty()) line.options.path = ".";
-  if (building && app.count("--jobs") > 0) {
-    line.options.jobs = jobCount(jobs);
-    if (!line.options.jobs) {
-      line.error = "--jobs needs a whole number of 1 or more, not '" + jobs + "'";
-    }
-  }
-  if (!line.options.kind.empty() && kindNamed(line.options.kind) == nullptr) {
-    line.error = "Unknown kind: " + line.options.kind + " (the kinds are " + kindList() + ")";
+  for (std::size_t i = 0; i < command->options.size(); ++i) {
+    const OptionSpec& option = *command->options[i];
+    if (option.take == nullptr || app.count(longName(option)) == 0) continue;
+    const std::string error = option.take(line, values[i]);
+    if (!error.empty()) line.error = error;
   }
   return line;
 }

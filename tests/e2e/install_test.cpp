@@ -17,7 +17,7 @@ using test::TempDir;
 
 const char* const kInstalledFiles[] = {
     "usr/bin/quarn",
-    "usr/share/man/man1/quarn.1",
+    "usr/share/man/man1/quarn.1.gz",
     "usr/share/bash-completion/completions/quarn",
     "usr/share/zsh/vendor-completions/_quarn",
 };
@@ -70,6 +70,7 @@ TEST(Install, BashCompletesCommandWordsThenFolders) {
       {"quarn build ex", 2, "examples extra"},
       {"quarn detect examples/", 2, "examples/cmake"},
       {"quarn help ex", 2, ""},
+      {"quarn help ''", 2, "build clean detect info rebuild validate"},
       {"quarn build --d", 2, "--dry-run"},
       {"quarn detect --j", 2, "--json"},
       {"quarn clean -", 2, "--dry-run --help --kind --quiet --version"},
@@ -108,14 +109,31 @@ TEST(Install, DebianPackageHasItsFieldsAndFiles) {
   const fs::path deb = out / "quarn_1.0.0_amd64.deb";
   ASSERT_TRUE(fs::exists(deb)) << pack.out;
   const test::RunResult info = runProgram({"dpkg-deb", "--info", deb.string()});
-  for (const char* field : {"Package: quarn\n", "Version: 1.0.0\n", "Section: devel\n",
-                            " libc6 (>= ", "Description: one command that builds"}) {
+  for (const char* field :
+       {"Package: quarn\n", "Version: 1.0.0\n", "Section: devel\n",
+        " libc6 (>= ", "Recommends: bash-completion\n", "Description: one command that builds"}) {
     EXPECT_TRUE(contains(info.out, field)) << field << "\n" << info.out;
   }
   const test::RunResult contents = runProgram({"dpkg-deb", "--contents", deb.string()});
   for (const char* file : kInstalledFiles) {
     EXPECT_TRUE(contains(contents.out, std::string("./") + file + "\n")) << file;
   }
+  // The man page as Debian's policy asks: gzip at its best (XFL 2), with no name and no time
+  // (gzip -9n), and man reads it.
+  const TempDir unpacked;
+  ASSERT_EQ(runProgram({"dpkg-deb", "-x", deb.string(), unpacked.path().string()}).status, 0);
+  const fs::path page = unpacked / "usr/share/man/man1/quarn.1.gz";
+  const std::string bytes = test::readFile(page);
+  ASSERT_GE(bytes.size(), 10u);
+  EXPECT_EQ(bytes.substr(0, 3), "\x1f\x8b\x08");
+  EXPECT_EQ(bytes[3] & 0x08, 0) << "the file's name is in the header";
+  EXPECT_EQ(bytes.substr(4, 4), std::string(4, '\0')) << "the time is in the header";
+  EXPECT_EQ(bytes[8], '\x02');
+  RunOptions reader;
+  reader.env = {{"MANPAGER", "cat"}, {"MANWIDTH", "80"}};
+  const test::RunResult man = runProgram({"man", "-l", page.string()}, reader);
+  EXPECT_EQ(man.status, 0) << man.err;
+  EXPECT_TRUE(contains(man.out, "EXIT STATUS")) << man.out;
 }
 
 }  // namespace

@@ -74,31 +74,54 @@ TEST(Options, AnUnusableLineIsAUsageErrorWhateverElseItAsks) {
   EXPECT_FALSE(fs::exists(ws.dir / "app/ran"));
 }
 
+// Each command's usage, after the command word or as "help COMMAND", is its golden file; "help"
+// alone and a word that is not a command give the general usage.
 TEST(Options, VersionAndHelp) {
-  const std::string version = "quarn 1.0.0\n";
-  const std::string help = test::banner() + usage();
-  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"--version"}, version},
-      {{"--version", "--bogus", "app"}, version},
-      {{"build", "--version"}, version},
-      {{"rebuild", "app", "-q", "--version"}, version},
-      {{"clean", "--version", "app"}, version},
-      {{"detect", "app", "--json", "--version"}, version},
-      {{"info", "--version"}, version},
-      {{"validate", "--version"}, version},
-      {{"help", "--bogus", "-n", "--version"}, help},
-      {{"-h", "--json"}, help},
-      {{"--help", "app", "--", "x"}, help},
-      {{"build", "app", "-h"}, help},
-      {{"detect", "--help", "app"}, help},
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;     // "version", or the golden file of the usage
+    bool banner = true;  // -q and --json leave it out
+  };
+  const std::vector<Case> cases = {
+      {{"--version"}, "version"},
+      {{"--version", "--bogus", "app"}, "version"},
+      {{"build", "--version"}, "version"},
+      {{"rebuild", "app", "-q", "--version"}, "version"},
+      {{"clean", "--version", "app"}, "version"},
+      {{"detect", "app", "--json", "--version"}, "version"},
+      {{"info", "--version"}, "version"},
+      {{"validate", "--version"}, "version"},
+      {{"build", "-h", "--version"}, "version"},
+      {{"help", "--bogus", "-n", "--version"}, "help"},
+      {{"-h", "--json"}, "help"},
+      {{"--help", "app", "--", "x"}, "help"},
+      {{"--help", "build"}, "help"},
+      {{"help", "help"}, "help"},
+      {{"help", "Build"}, "help"},
+      {{"help", "app", "build"}, "help"},
+      {{"build", "app", "-h"}, "help-build"},
+      {{"build", "--help", "--", "-h"}, "help-build"},
+      {{"help", "build"}, "help-build"},
+      {{"rebuild", "-h"}, "help-rebuild"},
+      {{"clean", "--help", "app"}, "help-clean"},
+      {{"detect", "--help", "app"}, "help-detect"},
+      {{"help", "detect", "--bogus"}, "help-detect"},
+      {{"validate", "-qh"}, "help-validate", false},
+      {{"info", "--json", "--help"}, "help-info", false},
   };
   const Workspace ws;
   ws.dir.write("app/Makefile");
   ws.tools.add("make", kEchoMake);
-  for (const auto& [args, out] : cases) {
-    const test::RunResult result = ws.quarn(args);
-    EXPECT_EQ(result.status, 0) << ::testing::PrintToString(args);
-    EXPECT_EQ(result.out, out) << ::testing::PrintToString(args);
+  for (const Case& c : cases) {
+    const test::RunResult result = ws.quarn(c.args);
+    EXPECT_EQ(result.status, 0) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(result.err, "") << ::testing::PrintToString(c.args);
+    if (c.out == "version") {
+      EXPECT_EQ(result.out, "quarn 1.0.0\n") << ::testing::PrintToString(c.args);
+    } else {
+      EXPECT_TRUE(test::matchesGolden(c.out, (c.banner ? "" : test::banner()) + result.out))
+          << ::testing::PrintToString(c.args);
+    }
   }
   EXPECT_FALSE(fs::exists(ws.dir / "app/ran"));
 }
