@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "platform/environment.hpp"
+#include "platform/files.hpp"
 #include "project/kinds.hpp"
 #include "tools/tool_registry.hpp"
 
@@ -52,9 +53,8 @@ BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& 
       environment.flags = fmt::format(fmt::runtime(kind.jobsFlag), jobs);
     } else if (kind.jobsVariable == "MAKEFLAGS") {
       // Added to what the user's MAKEFLAGS already say.
-      const char* current = std::getenv("MAKEFLAGS");
-      const std::string before =
-          current != nullptr && current[0] != '\0' ? current + std::string(" ") : "";
+      const std::string current = platform::environmentVariable("MAKEFLAGS").value_or("");
+      const std::string before = current.empty() ? "" : current + " ";
       environment.variables.emplace_back("MAKEFLAGS", before + fmt::format("-j{}", jobs));
     } else if (!kind.jobsVariable.empty()) {
       environment.variables.emplace_back(std::string(kind.jobsVariable), std::to_string(jobs));
@@ -70,8 +70,11 @@ BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& 
       }
       // A folder configured already keeps its generator: CMake refuses another.
       std::error_code error;
-      const bool configured = std::filesystem::exists(
-          std::filesystem::path(project.folder) / "build" / "CMakeCache.txt", error);
+      const std::filesystem::file_type cacheFile = platform::fileType(
+          (std::filesystem::u8path(project.folder) / "build" / "CMakeCache.txt").u8string(), true,
+          error);
+      const bool configured = cacheFile != std::filesystem::file_type::none &&
+                              cacheFile != std::filesystem::file_type::not_found;
       if (!configured && !isSet("CMAKE_GENERATOR") &&
           !ToolRegistry::locate("ninja", project.folder).empty()) {
         environment.generator = "Ninja";

@@ -46,19 +46,21 @@ std::string reasonToKeep(const std::string& folder) {
   return listed.output.empty() ? std::string() : "git tracks files in it";
 }
 
-bool existsAsEntry(const fs::path& path) {
+// Asked of the platform, which takes paths of any length and sees junctions as links.
+bool existsAsEntry(const std::string& path) {
   std::error_code error;
-  return fs::exists(fs::symlink_status(path, error));
+  const fs::file_type entry = platform::fileType(path, false, error);
+  return entry != fs::file_type::none && entry != fs::file_type::not_found;
 }
 
 // Only a folder holds build output: a file called "build" is likely the project's own build
 // script. A link, removed as a link, counts when it leads to a folder or nowhere.
-bool isFolderOrLinkToOne(const fs::path& path) {
+bool isFolderOrLinkToOne(const std::string& path) {
   std::error_code error;
-  const fs::file_type entry = fs::symlink_status(path, error).type();
+  const fs::file_type entry = platform::fileType(path, false, error);
   if (entry == fs::file_type::directory) return true;
   if (entry != fs::file_type::symlink) return false;
-  const fs::file_type target = fs::status(path, error).type();
+  const fs::file_type target = platform::fileType(path, true, error);
   return target == fs::file_type::directory || target == fs::file_type::not_found;
 }
 
@@ -69,17 +71,17 @@ CleanOutcome runCleanStep(const Project& project, bool dryRun) {
   const CleanStep& clean = project.config.clean;
   bool didSomething = false;
   if (clean.removeBuildFolder) {
-    const fs::path build = (fs::path(project.folder) / "build").lexically_normal();
+    const std::string build = (fs::u8path(project.folder) / "build").lexically_normal().u8string();
     if (existsAsEntry(build)) {
       const std::string reason =
           isFolderOrLinkToOne(build) ? reasonToKeep(project.folder) : "it is not a folder";
       if (!reason.empty()) {
-        logger->warn(fmt::format("Leaving '{}' in place: {}", build.string(), reason));
+        logger->warn(fmt::format("Leaving '{}' in place: {}", build, reason));
       } else if (dryRun) {
-        logger->info(fmt::format("Would remove '{}'", build.string()));
+        logger->info(fmt::format("Would remove '{}'", build));
         didSomething = true;
       } else {
-        const platform::Removal removal = platform::removeTree(build.string());
+        const platform::Removal removal = platform::removeTree(build);
         // A signal after the last entry went still stops the step: nothing may start after it.
         if (removal.stopped || platform::stopSignal() != 0) return CleanOutcome::Interrupted;
         if (!removal.failedPath.empty()) {

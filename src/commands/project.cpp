@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/files.hpp"
 #include "project/kinds.hpp"
 #include "project/planner.hpp"
 #include "project/project_detector.hpp"
@@ -17,7 +18,9 @@ namespace {
 
 bool hasSettingsFile(const std::string& folder) {
   std::error_code error;
-  return fs::exists(fs::path(folder) / kSettingsFileName, error);
+  const fs::file_type type =
+      platform::fileType((fs::u8path(folder) / kSettingsFileName).u8string(), true, error);
+  return type != fs::file_type::none && type != fs::file_type::not_found;
 }
 
 // What the markers of `folder` decide; Unknown as well when it holds only a quarn.toml, which
@@ -38,11 +41,11 @@ Found look(const std::string& folder) {
 std::optional<std::pair<std::string, Found>> projectRootAbove(const std::string& current) {
   const WorkTree tree = findWorkTree(current);
   if (tree.system == WorkTree::System::None) return std::nullopt;
-  fs::path folder = absoluteFolder(current);
-  while (folder.string() != tree.root && folder.has_relative_path()) {
+  fs::path folder = fs::u8path(absoluteFolder(current));
+  while (folder.u8string() != tree.root && folder.has_relative_path()) {
     folder = folder.parent_path();
-    Found found = look(folder.string());
-    if (found.project) return std::pair{folder.string(), std::move(found)};
+    Found found = look(folder.u8string());
+    if (found.project) return std::pair{folder.u8string(), std::move(found)};
   }
   return std::nullopt;
 }

@@ -30,7 +30,7 @@ class Folder {
  public:
   explicit Folder(std::string path) : path_(std::move(path)) {}
   const std::string& path() const { return path_; }
-  std::string at(const std::string& name) const { return (fs::path(path_) / name).string(); }
+  std::string at(const std::string& name) const { return (fs::u8path(path_) / name).u8string(); }
   bool hasFile(const std::string& name) const { return is(name, fs::file_type::regular); }
   bool hasFolder(const std::string& name) const { return is(name, fs::file_type::directory); }
   bool hasProgram(const std::string& name) const {
@@ -40,7 +40,7 @@ class Folder {
  private:
   bool is(const std::string& name, fs::file_type type) const {
     std::error_code error;
-    return fs::status(at(name), error).type() == type;
+    return platform::fileType(at(name), true, error) == type;
   }
   std::string path_;
 };
@@ -77,7 +77,7 @@ std::vector<std::string> lockfileFolders(const std::string& folder) {
   std::vector<std::string> folders{folder};
   const WorkTree tree = findWorkTree(folder);
   if (tree.system == WorkTree::System::None) return folders;
-  fs::path current = absoluteFolder(folder);
+  fs::path current = fs::u8path(absoluteFolder(folder));
   while (current.string() != tree.root && current.has_relative_path()) {
     current = current.parent_path();
     folders.push_back(current.string());
@@ -130,7 +130,7 @@ std::string relativeTo(const std::string& folder, const std::string& inner,
                        const std::string& name) {
   if (inner == folder) return name;
   const fs::path relative =
-      fs::path(inner).lexically_relative(fs::path(absoluteFolder(folder))) / name;
+      fs::u8path(inner).lexically_relative(fs::u8path(absoluteFolder(folder))) / name;
   return relative.string();
 }
 

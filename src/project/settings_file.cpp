@@ -32,7 +32,7 @@ std::string stringValue(const std::string& file, const std::string& key, const t
 
 std::optional<ProjectSettings> readProjectSettings(const std::string& folder) {
   const std::string file =
-      (std::filesystem::path(folder.empty() ? "." : folder) / kSettingsFileName).string();
+      (std::filesystem::u8path(folder.empty() ? "." : folder) / kSettingsFileName).u8string();
   const platform::FileText text = platform::readRegularFile(file, kSizeLimit);
   using Status = platform::FileText::Status;
   switch (text.status) {

@@ -76,9 +76,9 @@ std::vector<std::string> searchPathFrom(const std::string& where) {
   std::vector<std::string> directories = platform::searchPathDirectories();
   if (where.empty()) return directories;
   for (std::string& directory : directories) {
-    if (std::filesystem::path(directory).is_relative()) {
-      directory = (std::filesystem::path(where) / directory).string();
-    }
+    // u8path: on Windows a plain std::string is read in the ANSI code page.
+    const std::filesystem::path entry = std::filesystem::u8path(directory);
+    if (entry.is_relative()) directory = (std::filesystem::u8path(where) / entry).u8string();
   }
   return directories;
 }
@@ -136,7 +136,8 @@ ToolRegistry::ToolRegistry(const std::vector<std::string>& declared) : ToolRegis
 }
 
 const ToolInfo* ToolRegistry::find(const std::string& tool) const {
-  const auto it = tools_.find(isPath(tool) ? std::filesystem::path(tool).stem().string() : tool);
+  const auto it =
+      tools_.find(isPath(tool) ? std::filesystem::u8path(tool).stem().u8string() : tool);
   return it == tools_.end() ? nullptr : &it->second;
 }
 
@@ -152,7 +153,8 @@ std::string ToolRegistry::getInstallGuide(const std::string& tool) const {
 
 std::string ToolRegistry::locate(const std::string& tool, const std::string& where) {
   if (isPath(tool)) {
-    const std::string path = (std::filesystem::path(where) / tool).string();
+    const std::string path =
+        (std::filesystem::u8path(where) / std::filesystem::u8path(tool)).u8string();
     return platform::isExecutableFile(path) ? path : std::string();
   }
   return platform::findExecutableIn(tool, searchPathFrom(where));
