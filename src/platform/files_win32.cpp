@@ -115,11 +115,13 @@ bool deleteOpened(HANDLE entry, DWORD attributes, DWORD& error) {
     return true;
   }
   error = ::GetLastError();
+  const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  // Windows 10 before 1809 knows the request but not the flag that ignores the attribute.
   if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
-      error != ERROR_INVALID_FUNCTION) {
+      error != ERROR_INVALID_FUNCTION && !(error == ERROR_ACCESS_DENIED && readOnly)) {
     return false;
   }
-  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+  if (readOnly) {
     const Handle writable = reopen(entry, FILE_WRITE_ATTRIBUTES);
     constexpr DWORD kSettable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
                                 FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
