@@ -13,6 +13,7 @@
 #include "cli/command_line.hpp"
 #include "cli/data_directory.hpp"
 #include "commands/commands.hpp"
+#include "platform/environment.hpp"
 #include "platform/signals.hpp"
 #include "project/settings_file.hpp"
 #include "quarn/version.hpp"
@@ -101,7 +102,7 @@ int run(int argc, char** argv) {
   int status = kExitFailure;
   bool json = false;
   try {
-    const CommandLine line = readCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const CommandLine line = readCommandLine(platform::commandLineArguments(argc, argv));
     const bool usable = line.error.empty();
     json = line.options.json && usable;
     // With --json, standard output holds the object alone: records go to standard error.
