@@ -261,12 +261,17 @@ class Adoption {
 };
 
 #if defined(__linux__)
-// The children of quarn in quarn's own process group that still run, as /proc lists them.
-std::vector<pid_t> runningChildrenInOurGroup() {
-  std::vector<pid_t> found;
+// The processes descended from quarn that are in quarn's own process group and still run, as
+// /proc lists them: with orphans adopted, the build's processes when it shares quarn's group.
+std::vector<pid_t> descendantsInOurGroup() {
+  struct Entry {
+    pid_t pid;
+    pid_t parent;
+    bool inGroup;
+  };
+  std::vector<Entry> entries;
   DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return found;
-  const pid_t self = ::getpid();
+  if (proc == nullptr) return {};
   const pid_t group = ::getpgrp();
   while (const dirent* entry = ::readdir(proc)) {
     char* end = nullptr;
@@ -285,21 +290,30 @@ std::vector<pid_t> runningChildrenInOurGroup() {
     long parent = 0;
     long processGroup = 0;
     if (fields == nullptr ||
-        std::sscanf(fields + 1, " %c %ld %ld", &state, &parent, &processGroup) != 3) {
+        std::sscanf(fields + 1, " %c %ld %ld", &state, &parent, &processGroup) != 3 ||
+        state == 'Z' || state == 'X') {
       continue;
     }
-    if (parent == self && processGroup == group && state != 'Z' && state != 'X') {
-      found.push_back(static_cast<pid_t>(pid));
-    }
+    entries.push_back({static_cast<pid_t>(pid), static_cast<pid_t>(parent), processGroup == group});
   }
   ::closedir(proc);
+  // Breadth first from quarn; a process outside the group still leads to those inside it.
+  std::vector<pid_t> descendants{::getpid()};
+  std::vector<pid_t> found;
+  for (size_t next = 0; next < descendants.size(); ++next) {
+    for (const Entry& entry : entries) {
+      if (entry.parent != descendants[next]) continue;
+      descendants.push_back(entry.pid);
+      if (entry.inGroup) found.push_back(entry.pid);
+    }
+  }
   return found;
 }
 #endif
 
 // The processes of a build, as quarn waits for them: the leader, the shell quarn started, and
-// with it, in a group of its own, every member of that group, or in quarn's group, on Linux,
-// every child quarn has in that group (the leader and what quarn adopted).
+// with it, in a group of its own, every member of that group; in quarn's group, on Linux, every
+// process descended from quarn (the leader and what quarn adopted, with theirs) in that group.
 class Job {
  public:
   Job(pid_t leader, bool ownGroup, bool adopting)
@@ -330,21 +344,23 @@ class Job {
     if (!leaderEnded_) return true;
     if (ownGroup_) return ::kill(-leader_, 0) == 0 || errno == EPERM;
 #if defined(__linux__)
-    if (adopting_) return !runningChildrenInOurGroup().empty();
+    if (adopting_) return !descendantsInOurGroup().empty();
 #endif
     return false;
   }
 
-  void kill() const {
+  // Sends `signal` to every process of the job.
+  void signal(int signal) const {
     if (ownGroup_) {
-      ::killpg(leader_, SIGKILL);
+      ::killpg(leader_, signal);
       return;
     }
-    if (!leaderEnded_) ::kill(leader_, SIGKILL);
+    if (!leaderEnded_) ::kill(leader_, signal);
 #if defined(__linux__)
-    // Their children come to quarn as they go, and go in the next round.
     if (adopting_) {
-      for (const pid_t child : runningChildrenInOurGroup()) ::kill(child, SIGKILL);
+      for (const pid_t pid : descendantsInOurGroup()) {
+        if (pid != leader_) ::kill(pid, signal);
+      }
     }
 #endif
   }
@@ -410,13 +426,16 @@ class OutputReader {
 // running is its own business (a compiler server, a build daemon) and is neither waited for nor
 // ended, as with make or a shell. After a stop signal every process of the job must end before
 // quarn reports; one that has not within kStopGrace is killed.
-int waitForJob(Job& job, const JobWatch& watch, OutputReader& output, const std::string& command) {
+int waitForJob(Job& job, JobWatch& watch, OutputReader& output, const std::string& command) {
   using Clock = std::chrono::steady_clock;
   bool stopping = false;
   bool killed = false;
   Clock::time_point deadline{};
   for (;;) {
     job.reap();
+    // A SIGTERM to quarn alone reaches a build in quarn's group from here: the handler cannot
+    // tell the build's processes from the others of the group.
+    if (watch.takeTerm()) job.signal(SIGTERM);
     if (!stopping && stopSignal() != 0) {
       stopping = true;
       deadline = Clock::now() + kStopGrace;
@@ -430,7 +449,8 @@ int waitForJob(Job& job, const JobWatch& watch, OutputReader& output, const std:
       killed = true;
       deadline = now + kKillGrace;
     }
-    if (killed) job.kill();
+    // Their orphans come to quarn as they go, and go in the next round.
+    if (killed) job.signal(SIGKILL);
     int timeout = -1;
     if (stopping) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);

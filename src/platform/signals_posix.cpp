@@ -17,6 +17,7 @@ namespace {
 constexpr std::array<int, 4> kStopSignals{SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
 volatile sig_atomic_t receivedSignal = 0;
+volatile sig_atomic_t termsReceived = 0;
 volatile sig_atomic_t jobLeader = 0;
 volatile sig_atomic_t jobGroup = 0;
 volatile sig_atomic_t wakeFd = -1;
@@ -30,18 +31,18 @@ void wake() {
   if (::write(wakeFd, &byte, 1) < 0) return;
 }
 
+// Passes `signal` on to a job in a group of its own; a job in quarn's group is reached from
+// quarn's wait (see JobWatch::takeTerm).
 void passOn(int signal) {
-  if (jobGroup > 0) {
-    ::killpg(jobGroup, signal);
-    ::killpg(jobGroup, SIGCONT);
-  } else if (jobLeader > 0 && signal == SIGTERM) {
-    ::kill(jobLeader, signal);
-  }
+  if (jobGroup <= 0) return;
+  ::killpg(jobGroup, signal);
+  ::killpg(jobGroup, SIGCONT);
 }
 
 extern "C" void recordAndPassOn(int signal) {
   const int savedErrno = errno;
   if (receivedSignal == 0) receivedSignal = signal;
+  if (signal == SIGTERM) termsReceived = termsReceived + 1;
   passOn(signal);
   wake();
   errno = savedErrno;
@@ -112,13 +113,20 @@ void JobWatch::follow(pid_t leader, pid_t group) {
   ::sigprocmask(SIG_BLOCK, &stops, &savedMask);
   jobLeader = leader;
   jobGroup = group;
+  termsTaken_ = termsReceived;
   if (receivedSignal != 0 && group > 0) {
     passOn(receivedSignal);
   } else if (receivedSignal != 0 && leader > 0) {
-    // The terminal sent it to quarn's group before the leader was in it.
+    // It reached quarn's group before the leader was in it.
     ::kill(leader, receivedSignal);
   }
   ::sigprocmask(SIG_SETMASK, &savedMask, nullptr);
+}
+
+bool JobWatch::takeTerm() {
+  if (jobGroup > 0 || jobLeader <= 0 || termsTaken_ == termsReceived) return false;
+  termsTaken_ = termsReceived;
+  return true;
 }
 
 void resetInheritedSignals() {

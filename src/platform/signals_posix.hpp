@@ -25,17 +25,22 @@ class JobWatch {
 
   // From now on the stop signals reach the job led by `leader`. In a process group of its own
   // (`group`), each is passed on to the whole group, then SIGCONT, so that a stopped job acts on
-  // it. In quarn's own group (`group` 0) the terminal or the caller has sent it to every process
-  // already; only SIGTERM, which a supervisor sends to quarn alone, goes on to the leader, as make
-  // passes it to its commands. A signal that came before is passed on now, in quarn's group to
-  // the leader, which was not there to get it.
+  // it. In quarn's own group (`group` 0) the terminal or the sender has sent SIGINT, SIGQUIT and
+  // SIGHUP to every process already; SIGTERM, which a supervisor or `kill` sends to quarn alone,
+  // is for quarn's wait to pass on (see takeTerm). A signal that came before is passed on now, in
+  // quarn's group to the leader, which was not there to get it.
   void follow(pid_t leader, pid_t group);
+
+  // Whether a SIGTERM came, since follow() or the last call, that quarn must pass on to a job in
+  // its own group.
+  bool takeTerm();
 
  private:
   FileDescriptor read_;
   FileDescriptor write_;
   struct sigaction savedChild_ {};
   bool childHandled_ = false;
+  sig_atomic_t termsTaken_ = 0;
 };
 
 }  // namespace quarn::platform
