@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -561,9 +562,18 @@ CapturedOutput captureOutput(const std::vector<std::string>& argv,
   std::fflush(stdout);
   Pipe pipe;
   if (!pipe.open()) return result;
+  // The signals that end quarn wait until the guard is in place: one that came between would end
+  // quarn and leave what the probe started running.
+  sigset_t stops;
+  sigset_t saved;
+  sigemptyset(&stops);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, signal);
+  ::sigprocmask(SIG_BLOCK, &stops, &saved);
   const pid_t pid = startProbe(argv, workingDirectory, pipe.write.get(), keepStderr);
+  std::optional<ProbeGroupGuard> guard;
+  if (pid > 0) guard.emplace(pid);
+  ::sigprocmask(SIG_SETMASK, &saved, nullptr);
   if (pid < 0) return result;
-  const ProbeGroupGuard guard(pid);
   pipe.write.reset();
 
   auto remainingMs = [&]() {
