@@ -32,7 +32,7 @@ class JobWatch {
   void follow(pid_t leader, pid_t group);
 
   // Whether a SIGTERM came, since follow() or the last call, that quarn must pass on to a job in
-  // its own group.
+  // quarn's group.
   bool takeTerm();
 
  private:

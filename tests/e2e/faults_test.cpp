@@ -466,6 +466,7 @@ class InteractiveShell {
     env.insert(env.end(), {"PATH=" + ws.tools.dir().string(), "HOME=" + ws.dir.path().string(),
                            std::string("PS1=") + kPrompt, "TERM=dumb", "HISTFILE=", "NO_COLOR=1"});
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (std::string& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
     // -b: the shell tells of a job that stops or ends at once, not at the next prompt.
@@ -590,6 +591,13 @@ TEST(Faults, OnATerminalQuarnAndItsBuildAreOneJob) {
        {{"quarn build app -q\n", "build-started"},
         {"\x1a", "Stopped", true},
         {"bg\n", "quarn build app -q &"},
+        {"\x03", prompt, false, true},
+        {"", "build-finished"},
+        {"", "✓ Build successful"}},
+       "Build failed"},
+      {"a script's background quarn keeps its build through the script's Ctrl-C",
+       sleeps,
+       {{"bash -c 'quarn build app -q & wait'\n", "build-started"},
         {"\x03", prompt, false, true},
         {"", "build-finished"},
         {"", "✓ Build successful"}},
