@@ -1,6 +1,5 @@
 #include "cli/app.hpp"
 
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -127,9 +126,10 @@ int run(int argc, char** argv) {
     status = kExitFailure;
   }
   if (!flushStandardOutput() && status == kExitSuccess) status = kExitFailure;
-  // A build that a signal ended ends quarn the same way, so that a calling shell stops too.
+  // A stop signal that quarn received ends it the same way once it has reported, so that a
+  // calling shell stops too. A build that exited with 130 or died of a signal of its own is a
+  // failed build, nothing more.
   if (const int signal = platform::stopSignal()) platform::endBySignal(signal);
-  if (status == kExitInterrupted) platform::endBySignal(SIGINT);
   return status;
 }
 

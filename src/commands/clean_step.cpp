@@ -9,7 +9,6 @@
 
 #include <fmt/format.h>
 
-#include "base/exit_status.hpp"
 #include "base/logger.hpp"
 #include "commands/command_runner.hpp"
 #include "platform/files.hpp"
@@ -198,9 +197,7 @@ CleanOutcome runCleanStep(const Project& project, bool dryRun) {
     return CleanOutcome::Cleaned;
   }
   const platform::ProcessStatus status = CommandRunner().run(clean.command, {}, project.folder);
-  if (platform::stopSignal() != 0 || status.status == kExitInterrupted) {
-    return CleanOutcome::Interrupted;
-  }
+  if (platform::stopSignal() != 0) return CleanOutcome::Interrupted;
   if (status.status == 0) return CleanOutcome::Cleaned;
   if (status.status < 0) {
     logger->error(fmt::format("Could not start '{}': {}", clean.command, status.startError));
