@@ -64,6 +64,8 @@ void applySettings(Project& project) {
     config.clean.folders.clear();
     config.clean.command = *settings.clean;
     config.clean.tools.clear();
+    config.clean.makeTarget.clear();
+    config.clean.makeCommand.clear();
   }
   config.evidence.emplace_back(kSettingsFileName);
 }

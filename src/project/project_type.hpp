@@ -45,6 +45,11 @@ struct CleanStep {
   std::vector<std::string> folders;
   std::string command;             // then the kind's own clean, run in the project; may be empty
   std::vector<std::string> tools;  // what that command needs on the search path
+  // Where the kind's own clean makes a target of the project's makefile ("make clean"): the
+  // target, and the command that makes it. When the step runs, make is asked whether it has the
+  // target; `command` is what reading the makefile found, for the plans shown before.
+  std::string makeTarget;
+  std::string makeCommand;
 };
 
 // How a project's tests are run.
