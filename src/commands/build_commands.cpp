@@ -34,6 +34,15 @@ std::optional<Project> buildableProject(const CommandOptions& options, bool anno
   return project;
 }
 
+// Whether the build step can take the arguments passed after "--"; says why not before anything
+// runs.
+bool argumentsFit(const Project& project, const CommandOptions& options) {
+  const std::string& refusal = project.config.build.argumentsRefused;
+  if (options.buildArguments.empty() || refusal.empty()) return true;
+  Logger::get()->error(refusal);
+  return false;
+}
+
 // The tools the build needs and, with `forClean`, those of the clean step too, each once.
 std::vector<std::string> neededTools(const BuildConfig& config, bool forClean) {
   std::vector<std::string> tools = config.tools;
@@ -80,7 +89,7 @@ int verdict(const platform::ProcessStatus& status, std::chrono::steady_clock::ti
 int build(const CommandOptions& options, bool announceRoot) {
   const auto logger = Logger::get();
   const std::optional<Project> project = buildableProject(options, announceRoot);
-  if (!project) return kExitFailure;
+  if (!project || !argumentsFit(*project, options)) return kExitFailure;
   const BuildConfig& config = project->config;
   logger->info(fmt::format("Detected: {}", config.displayName));
 
@@ -129,7 +138,7 @@ int cmdBuild(const CommandOptions& options) { return build(options, true); }
 int cmdRebuild(const CommandOptions& options) {
   const auto logger = Logger::get();
   const std::optional<Project> project = buildableProject(options, true);
-  if (!project) return kExitFailure;
+  if (!project || !argumentsFit(*project, options)) return kExitFailure;
   logger->info("Performing clean rebuild...");
 
   const ToolRegistry registry(project->config.tools);

@@ -15,9 +15,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A link that leads nowhere counts too: reading it then says what is wrong.
 bool hasSettingsFile(const std::string& folder) {
   std::error_code error;
-  return fs::exists(fs::path(folder) / kSettingsFileName, error);
+  return fs::exists(fs::symlink_status(fs::path(folder) / kSettingsFileName, error));
 }
 
 // What the markers of `folder` decide; Unknown as well when it holds only a quarn.toml, which
@@ -53,6 +54,8 @@ void applySettings(Project& project) {
   if (settings.build) {
     config.build = Command{};
     config.build.step = *settings.build;
+    config.build.argumentsAt = settings.buildArgumentsAt;
+    config.build.argumentsRefused = settings.buildRefusesArguments;
     config.buildCommand = *settings.build;
     config.note.clear();
   }

@@ -29,6 +29,7 @@ struct Command {
   std::string step;
   std::size_t argumentsAt = std::string::npos;  // where in `step` they go; npos: at the end
   std::string argumentPrefix;                   // put before passed arguments ("--" for npm)
+  std::string argumentsRefused;  // why passed arguments cannot go into the step; empty: they can
 
   bool empty() const { return setup.empty() && step.empty(); }
   // The whole line: set-up and step.
