@@ -75,19 +75,29 @@ ToolRegistry::ToolRegistry(const std::vector<std::string>& declared,
                            std::chrono::milliseconds versionTimeout)
     : ToolRegistry(versionTimeout) {
   for (const std::string& tool : declared) {
-    if (!tool.empty() && !isPath(tool))
-      tools_.emplace(tool, ToolInfo{tool, tool + " --version", {}, {}});
+    if (tool.empty() || find(tool) != nullptr) continue;
+    // A path is a program of the project's own (a build script, perhaps the very build): it is
+    // not run to ask for a version it may not have.
+    const std::string version =
+        isPath(tool) ? std::string() : platform::quoteArgument(tool) + " --version";
+    tools_.emplace(tool, ToolInfo{tool, version, {}, {}});
   }
 }
 
 const ToolInfo* ToolRegistry::find(const std::string& tool) const {
-  const auto it = tools_.find(isPath(tool) ? std::filesystem::path(tool).stem().string() : tool);
+  auto it = tools_.find(tool);
+  // A path into the project to a known tool (".venv/bin/pip") is known by its name.
+  if (it == tools_.end() && isPath(tool))
+    it = tools_.find(std::filesystem::path(tool).stem().string());
   return it == tools_.end() ? nullptr : &it->second;
 }
 
 std::string ToolRegistry::getInstallGuide(const std::string& tool) const {
   const ToolInfo* info = find(tool);
   if (info == nullptr) return "Tool not found in registry";
+  if (isPath(tool) && info->installGuides.empty()) {
+    return "'" + tool + "' must be an executable file in the project folder";
+  }
   if (platform::kOsKey != nullptr) {
     const auto guide = info->installGuides.find(platform::kOsKey);
     if (guide != info->installGuides.end()) return guide->second;
@@ -109,9 +119,11 @@ bool ToolRegistry::isInstalled(const std::string& tool, const std::string& where
 
 std::string ToolRegistry::getVersion(const std::string& tool, const std::string& where) const {
   const ToolInfo* info = find(tool);
-  if (info == nullptr) return "unknown";
+  if (info == nullptr || info->versionCommand.empty()) return "unknown";
   const std::string command =
-      isPath(tool) ? tool + info->versionCommand.substr(info->name.size()) : info->versionCommand;
+      info->name == tool
+          ? info->versionCommand
+          : platform::quoteArgument(tool) + info->versionCommand.substr(info->name.size());
   const std::string& prefix = info->versionLine;
   platform::CapturedOutput captured = platform::captureShellOutput(
       command, where, versionTimeout_, kVersionReadSize, [&prefix](const std::string& output) {

@@ -382,11 +382,13 @@ TEST(Options, JsonIsOneObjectThatParsesForEveryKindAndName) {
   }
 }
 
-// The plan as "kind | build command | tools | clean command | configured by".
+// The plan as "kind | build command | tools | clean command | configured by"; a tool found is
+// marked "(installed)".
 std::string planOf(const json& object) {
   std::string tools;
   for (const json& tool : object["tools"]) {
-    tools += (tools.empty() ? "" : " ") + tool["name"].get<std::string>();
+    tools += (tools.empty() ? "" : " ") + tool["name"].get<std::string>() +
+             (tool["installed"].get<bool>() ? " (installed)" : "");
   }
   const json& clean = object["clean"]["command"];
   return object["kind"].get<std::string>() + " | " + object["buildCommand"].get<std::string>() +
@@ -419,11 +421,19 @@ TEST(Options, SettingsFileAndKindOverrideWhatDetectionSays) {
        "go | go build ./... | go | go clean | --kind, quarn.toml"},
       {"Makefile", "", {"--kind=meson"},
        "meson | meson setup build --buildtype=release && meson compile -C build | meson |  | --kind"},
+      // Blank lines and space around a command go; a tab inside it stays.
+      {"Makefile", "build = \"\"\"\n  make -s all\t# usual\n\n\"\"\"\n", {},
+       "make | make -s all\t# usual | make |  | quarn.toml (build)"},
+      // A tool named by a path is a program in the project.
+      {"build.sh", "build = \"./build.sh\"\ntools = [\"./build.sh\"]\n", {},
+       "custom | ./build.sh | ./build.sh (installed) |  | quarn.toml (build, tools)"},
   };
   // clang-format on
   for (const Case& c : cases) {
     const Workspace ws;
-    if (!c.marker.empty()) ws.dir.write("app/" + c.marker);
+    if (!c.marker.empty()) {
+      fs::permissions(ws.dir.write("app/" + c.marker), fs::perms::owner_all);
+    }
     if (!c.toml.empty()) ws.dir.write("app/quarn.toml", c.toml);
     SCOPED_TRACE(c.plan);
     std::vector<std::string> args{"detect", "app"};
