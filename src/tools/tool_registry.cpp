@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <system_error>
 
 #include "platform/environment.hpp"
 #include "platform/files.hpp"
@@ -111,6 +112,17 @@ std::string ToolRegistry::locate(const std::string& tool, const std::string& whe
     return platform::isExecutableFile(path) ? path : std::string();
   }
   return Environment::system().locate(tool, where);
+}
+
+bool ToolRegistry::answersVersion(const std::string& path, const std::string& where,
+                                  std::chrono::milliseconds timeout) {
+  // Found from quarn's own folder; the program runs in `where`.
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::absolute(path, error);
+  if (error) return false;
+  const platform::CapturedOutput answer =
+      platform::captureProgramOutput({program.string(), "--version"}, where, timeout);
+  return answer.completed && answer.status == 0;
 }
 
 bool ToolRegistry::isInstalled(const std::string& tool, const std::string& where) const {

@@ -45,6 +45,12 @@ class ToolRegistry {
   // quarn's own folder). Empty when not found. Runs nothing.
   static std::string locate(const std::string& tool, const std::string& where = {});
 
+  // Returns whether the program at `path` (as locate finds it), run in `where` without a command
+  // processor, answers "--version" by ending with status 0 within `timeout`: a program that is
+  // there but does not work is no tool to put in front of a build.
+  static bool answersVersion(const std::string& path, const std::string& where,
+                             std::chrono::milliseconds timeout = kVersionTimeout);
+
   // Returns true when `tool` is registered and locate finds it. Runs nothing.
   bool isInstalled(const std::string& tool, const std::string& where = {}) const;
 

@@ -30,6 +30,7 @@ struct Case {
   std::vector<std::string> installed;  // ninja, ccache, sccache: found on PATH
   std::vector<std::string> expected;   // lines the tool prints ("{n}": the processors)
   std::vector<std::string> absent;     // text it must not print
+  std::vector<std::string> failing{};  // found on PATH, but "--version" fails
 };
 
 TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
@@ -83,6 +84,14 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
        {"sccache"},
        {"CMAKE_CXX_COMPILER_LAUNCHER=sccache"},
        {}},
+      {"A ccache that does not work is passed over",
+       "CMakeLists.txt",
+       {},
+       {},
+       {"sccache"},
+       {"CMAKE_C_COMPILER_LAUNCHER=sccache", "CMAKE_CXX_COMPILER_LAUNCHER=sccache"},
+       {"=ccache", "CCACHE_DEPEND"},
+       {"ccache"}},
       {"CMake -j wins over the environment",
        "CMakeLists.txt",
        {"-j", "3"},
@@ -132,6 +141,8 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
       ws.tools.add(tool, kShowEnvironment);
     }
     for (const std::string& tool : c.installed) ws.tools.add(tool, "true");
+    for (const std::string& tool : c.failing)
+      ws.tools.add(tool, "echo 'cannot read config' >&2; exit 1");
     ws.tools.linkSystem({"env", "grep", "sort"});
     for (const auto& [name, value] : c.env) ws.options.env[name] = value;
     std::vector<std::string> args{"build", "app"};
