@@ -144,12 +144,12 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
     for (const std::string& tool : c.failing)
       ws.tools.add(tool, "echo 'cannot read config' >&2; exit 1");
     ws.tools.linkSystem({"env", "grep", "sort"});
-    // What the user running the tests has set is no part of a row (CMAKE_CXX_COMPILER_LAUNCHER is
-    // often set for building quarn itself).
+    // What the user running the tests has set is no part of a row (the compiler launcher and
+    // ccache's folders are often set for building quarn itself).
     for (const char* name :
          {"CMAKE_BUILD_PARALLEL_LEVEL", "CMAKE_GENERATOR", "CMAKE_C_COMPILER_LAUNCHER",
-          "CMAKE_CXX_COMPILER_LAUNCHER", "CCACHE_DEPEND", "CCACHE_NODEPEND", "MAKEFLAGS",
-          "CARGO_BUILD_JOBS", "RUSTC_WRAPPER", "QUARN_NO_CACHE"}) {
+          "CMAKE_CXX_COMPILER_LAUNCHER", "CCACHE_DEPEND", "CCACHE_NODEPEND", "CCACHE_DIR",
+          "CCACHE_BASEDIR", "MAKEFLAGS", "CARGO_BUILD_JOBS", "RUSTC_WRAPPER", "QUARN_NO_CACHE"}) {
       ws.options.env[name] = std::nullopt;
     }
     for (const auto& [name, value] : c.env) ws.options.env[name] = value;
