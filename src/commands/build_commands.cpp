@@ -34,6 +34,15 @@ std::optional<Project> buildableProject(const CommandOptions& options) {
   return project;
 }
 
+// Whether the build step can take the arguments passed after "--"; says why not before anything
+// runs.
+bool argumentsFit(const Project& project, const CommandOptions& options) {
+  const std::string& refusal = project.config.build.argumentsRefused;
+  if (options.buildArguments.empty() || refusal.empty()) return true;
+  Logger::get()->error(refusal);
+  return false;
+}
+
 // The tools the build needs and, with `forClean`, those of the clean step too, each once.
 std::vector<std::string> neededTools(const BuildConfig& config, bool forClean) {
   std::vector<std::string> tools = config.tools;
@@ -128,13 +137,14 @@ int build(const CommandOptions& options, const Project& project) {
 
 int cmdBuild(const CommandOptions& options) {
   const std::optional<Project> project = buildableProject(options);
-  return project ? build(options, *project) : kExitFailure;
+  if (!project || !argumentsFit(*project, options)) return kExitFailure;
+  return build(options, *project);
 }
 
 int cmdRebuild(const CommandOptions& options) {
   const auto logger = Logger::get();
   const std::optional<Project> project = buildableProject(options);
-  if (!project) return kExitFailure;
+  if (!project || !argumentsFit(*project, options)) return kExitFailure;
   logger->info("Performing clean rebuild...");
 
   const ToolRegistry registry(project->config.tools);
@@ -147,11 +157,16 @@ int cmdRebuild(const CommandOptions& options) {
     return kExitFailure;
   }
   logger->info("Cleaning build directory...");
+  const auto start = std::chrono::steady_clock::now();
   switch (runCleanStep(*project, options.dryRun)) {
     case CleanOutcome::Interrupted:
       Logger::outcome()->error("✗ Rebuild interrupted while cleaning");
       return kExitInterrupted;
-    case CleanOutcome::Failed: return kExitFailure;
+    case CleanOutcome::Failed:
+      Logger::outcome()->error(
+          fmt::format("✗ Rebuild failed while cleaning ({}s)",
+                      elapsedWholeSeconds(start, std::chrono::steady_clock::now())));
+      return kExitFailure;
     case CleanOutcome::Cleaned:
     case CleanOutcome::NothingToDo: break;
   }

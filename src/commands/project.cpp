@@ -17,10 +17,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A link that leads nowhere counts too: reading it then says what is wrong.
 bool hasSettingsFile(const std::string& folder) {
   std::error_code error;
   const fs::file_type type =
-      platform::fileType((fs::u8path(folder) / kSettingsFileName).u8string(), true, error);
+      platform::fileType((fs::u8path(folder) / kSettingsFileName).u8string(), false, error);
   return type != fs::file_type::none && type != fs::file_type::not_found;
 }
 
@@ -86,6 +87,8 @@ void applySettings(Project& project) {
   if (settings.build) {
     config.build = Command{};
     config.build.step = *settings.build;
+    config.build.argumentsAt = settings.buildArgumentsAt;
+    config.build.argumentsRefused = settings.buildRefusesArguments;
     config.buildCommand = *settings.build;
     config.note.clear();
     // The project's own command may write anything: "build" is taken as its output, as for a
@@ -100,6 +103,8 @@ void applySettings(Project& project) {
     config.clean.folders.clear();
     config.clean.command = *settings.clean;
     config.clean.tools.clear();
+    config.clean.makeTarget.clear();
+    config.clean.makeCommand.clear();
   }
   config.evidence.emplace_back(kSettingsFileName);
 }

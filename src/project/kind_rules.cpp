@@ -261,13 +261,19 @@ void planAutotools(BuildConfig& config, const Folder& folder, bool chosen) {
 }
 
 void planMake(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  using Status = platform::FileText::Status;
   constexpr std::size_t kMakefileLimit = std::size_t{4} << 20;
+  const std::string makeClean = config.clean.command;
   for (const char* name : {"GNUmakefile", "makefile", "Makefile"}) {
     const platform::FileText file = platform::readRegularFile(folder.at(name), kMakefileLimit);
-    if (file.status == platform::FileText::Status::Missing) continue;
-    if (file.status == platform::FileText::Status::Read && definesTarget(file.text, "clean")) {
-      return;
+    // Make passes over a link to nothing as over no file at all.
+    if (file.status == Status::Missing || file.status == Status::LinkToNothing) continue;
+    // A makefile make can read: make decides when the step runs (conditionals, includes).
+    if (file.status == Status::Read || file.status == Status::TooLarge) {
+      config.clean.makeTarget = "clean";
+      config.clean.makeCommand = makeClean;
     }
+    if (file.status == Status::Read && definesTarget(file.text, "clean")) return;
     break;
   }
   config.clean.command.clear();

@@ -29,6 +29,7 @@ struct Command {
   std::string step;
   std::size_t argumentsAt = std::string::npos;  // where in `step` they go; npos: at the end
   std::string argumentPrefix;                   // put before passed arguments ("--" for npm)
+  std::string argumentsRefused;  // why passed arguments cannot go into the step; empty: they can
 
   bool empty() const { return setup.empty() && step.empty(); }
   // The whole line: set-up and step.
@@ -45,6 +46,11 @@ struct CleanStep {
   std::vector<std::string> folders;
   std::string command;             // then the kind's own clean, run in the project; may be empty
   std::vector<std::string> tools;  // what that command needs on the search path
+  // Where the kind's own clean makes a target of the project's makefile ("make clean"): the
+  // target, and the command that makes it. When the step runs, make is asked whether it has the
+  // target; `command` is what reading the makefile found, for the plans shown before.
+  std::string makeTarget;
+  std::string makeCommand;
 };
 
 // How a project's tests are run.

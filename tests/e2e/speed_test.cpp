@@ -30,6 +30,7 @@ struct Case {
   std::vector<std::string> installed;  // ninja, ccache, sccache: found on PATH
   std::vector<std::string> expected;   // lines the tool prints ("{n}": the processors)
   std::vector<std::string> absent;     // text it must not print
+  std::vector<std::string> failing{};  // found on PATH, but "--version" fails
 };
 
 TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
@@ -83,6 +84,14 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
        {"sccache"},
        {"CMAKE_CXX_COMPILER_LAUNCHER=sccache"},
        {}},
+      {"A ccache that does not work is passed over",
+       "CMakeLists.txt",
+       {},
+       {},
+       {"sccache"},
+       {"CMAKE_C_COMPILER_LAUNCHER=sccache", "CMAKE_CXX_COMPILER_LAUNCHER=sccache"},
+       {"=ccache", "CCACHE_DEPEND"},
+       {"ccache"}},
       {"CMake -j wins over the environment",
        "CMakeLists.txt",
        {"-j", "3"},
@@ -132,12 +141,16 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
       ws.tools.add(tool, kShowEnvironment);
     }
     for (const std::string& tool : c.installed) ws.tools.add(tool, "true");
+    for (const std::string& tool : c.failing) {
+      ws.tools.add(tool, "echo 'cannot read config' >&2; exit 1");
+    }
     ws.tools.linkSystem({"env", "grep", "sort"});
-    // What the developer running the tests set must not decide the outcome.
-    for (const char* name : {"CMAKE_BUILD_PARALLEL_LEVEL", "CMAKE_GENERATOR",
-                             "CMAKE_C_COMPILER_LAUNCHER", "CMAKE_CXX_COMPILER_LAUNCHER",
-                             "CCACHE_DEPEND", "CCACHE_NODEPEND", "MAKEFLAGS", "CARGO_BUILD_JOBS",
-                             "RUSTC_WRAPPER", "QUARN_NO_CACHE"}) {
+    // What the user running the tests has set is no part of a row (the compiler launcher and
+    // ccache's folders are often set for building quarn itself).
+    for (const char* name :
+         {"CMAKE_BUILD_PARALLEL_LEVEL", "CMAKE_GENERATOR", "CMAKE_C_COMPILER_LAUNCHER",
+          "CMAKE_CXX_COMPILER_LAUNCHER", "CCACHE_DEPEND", "CCACHE_NODEPEND", "CCACHE_DIR",
+          "CCACHE_BASEDIR", "MAKEFLAGS", "CARGO_BUILD_JOBS", "RUSTC_WRAPPER", "QUARN_NO_CACHE"}) {
       ws.options.env[name] = std::nullopt;
     }
     for (const auto& [name, value] : c.env) ws.options.env[name] = value;
