@@ -112,7 +112,7 @@ int build(const CommandOptions& options, const Project& project) {
   const std::string command =
       config.build.with(environment.flags, quotedArguments(options.buildArguments));
   const auto start = std::chrono::steady_clock::now();
-  platform::ProcessStatus status{0, {}};
+  platform::ProcessStatus status{0, {}, {}};
   if (!command.empty()) {
     logger->info(fmt::format("Building with: {}", command));
     if (options.dryRun) {
