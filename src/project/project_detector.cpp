@@ -207,7 +207,10 @@ std::vector<ProjectBelow> ProjectDetector::projectsBelow(const std::string& path
     if (look(name, true, below)) continue;
     for (const std::string& inner : below.names) {
       Subfolders none;
-      look(name + "/" + inner, false, none);
+      std::string relative = name;
+      relative += '/';
+      relative += inner;
+      look(relative, false, none);
     }
   }
   return found;

@@ -158,7 +158,7 @@ TEST(RealTools, ValidateShowsEachToolsFirstVersionLine) {
                                                      std::regex("\x1b\\[[0-9;]*m"), "");
     const test::RunResult result = runQuarn({"validate", kind}, options);
     EXPECT_EQ(result.status, 0) << tool;
-    EXPECT_NE(result.out.find("[info] ✓ Build tool '" + tool +
+    EXPECT_NE(result.out.find("[info] ✓ Build tool '" + std::string(tool) +
                               "' is installed\n[info] Version: " + firstLine + "\n\n"),
               std::string::npos)
         << result.out;
