@@ -26,6 +26,7 @@ std::optional<Project> buildableProject(const CommandOptions& options) {
   std::optional<Project> project = findProject(options);
   if (!project) {
     Logger::get()->error("Could not detect project type");
+    logProjectsBelow(options);
     return std::nullopt;
   }
   if (project->rootFound) {
@@ -71,6 +72,15 @@ std::string describe(const BuildEnvironment& environment) {
   return text;
 }
 
+// Warns, before the build, when the installed tool is of another major version than the one the
+// project pins: the build may then fail deep inside, and this says why. The build goes on.
+void warnOfPinnedVersion(const Project& project, const ToolRegistry& registry) {
+  const PinnedTool* pin = pinnedTool(project.config);
+  if (pin == nullptr) return;
+  const std::string warning = pinWarning(*pin, registry.getVersion(pin->tool, project.folder));
+  if (!warning.empty()) Logger::get()->warn(warning);
+}
+
 // Logs the verdict of a step from its status and the time it took; returns the exit status.
 int verdict(const platform::ProcessStatus& status, std::chrono::steady_clock::time_point start,
             const char* success, const char* failure) {
@@ -107,6 +117,7 @@ int build(const CommandOptions& options, const Project& project) {
   for (const std::string& tool : config.tools) {
     logger->info(fmt::format("Build tool '{}' validated", tool));
   }
+  if (!options.dryRun) warnOfPinnedVersion(project, registry);
 
   const BuildEnvironment environment = buildEnvironment(project, options);
   const std::string command =

@@ -1,10 +1,12 @@
 #include "commands/project.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
 
+#include "base/logger.hpp"
 #include "platform/files.hpp"
 #include "project/kinds.hpp"
 #include "project/planner.hpp"
@@ -109,7 +111,56 @@ void applySettings(Project& project) {
   config.evidence.emplace_back(kSettingsFileName);
 }
 
+// The version in a version line ("12.0.0", "v1.2.3", "yarn 4.5.0"), without a leading "v";
+// empty when there is none.
+std::string versionIn(const std::string& line) {
+  for (size_t at = 0; at < line.size(); ++at) {
+    const bool digit = line[at] >= '0' && line[at] <= '9';
+    const bool alone = at == 0 || line[at - 1] == ' ' || line[at - 1] == 'v' || line[at - 1] == '@';
+    if (!digit || !alone) continue;
+    const size_t end = line.find_first_of(" \t\r", at);
+    return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  }
+  return {};
+}
+
+// The major number of a version, or -1.
+long majorOf(const std::string& version) {
+  long major = -1;
+  for (size_t i = 0; i < version.size() && version[i] >= '0' && version[i] <= '9'; ++i) {
+    if (major > 100000) return -1;
+    major = (major < 0 ? 0 : major * 10) + (version[i] - '0');
+  }
+  return major;
+}
+
 }  // namespace
+
+void logProjectsBelow(const CommandOptions& options) {
+  std::string text;
+  for (const ProjectBelow& project : ProjectDetector().projectsBelow(options.path)) {
+    text +=
+        (text.empty() ? "" : ", ") + project.path + " (" + std::string(project.kind->name) + ")";
+  }
+  if (!text.empty()) Logger::get()->info("Projects below: " + text);
+}
+
+const PinnedTool* pinnedTool(const BuildConfig& config) {
+  if (!config.pinned) return nullptr;
+  const bool runs = std::find(config.tools.begin(), config.tools.end(), config.pinned->tool) !=
+                    config.tools.end();
+  return runs ? &*config.pinned : nullptr;
+}
+
+std::string pinWarning(const PinnedTool& pin, const std::string& installed) {
+  // Majors only: a pin ages as releases come, and a later minor builds the project alike; a major
+  // changes lockfile formats and flags.
+  const std::string version = versionIn(installed);
+  const long major = majorOf(version);
+  if (major < 0 || majorOf(pin.version) < 0 || major == majorOf(pin.version)) return {};
+  return pin.file + " pins " + pin.tool + " " + pin.version + "; " + pin.tool + " " + version +
+         " is installed";
+}
 
 std::optional<Project> findProject(const CommandOptions& options) {
   Project project;

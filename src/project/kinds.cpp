@@ -19,6 +19,14 @@ const Tool kMake{"make", "", "", "choco install make", "brew install make",
                  "sudo apt install build-essential"};
 const Tool kNpm{"npm", "", "", "choco install nodejs", "brew install node", "sudo apt install nodejs npm"};
 const Tool kPip{"pip", "", "", "choco install python", "brew install python", "sudo apt install python3-pip"};
+// The interpreter an externally managed Python's projects make their environment with.
+const Tool kPython{"python3", "", "", "choco install python", "brew install python",
+                   "sudo apt install python3"};
+// No program: venv's means of putting pip into an environment, which Debian and Ubuntu ship apart
+// (ensurepip). Plans name it only where the interpreter lacks it, so that it is reported missing
+// with the line that installs it.
+const Tool kPythonVenv{"python3-venv", "", "", "choco install python", "brew install python",
+                       "sudo apt install python3-venv"};
 const Tool kMvn{"mvn", "", "", "choco install maven", "brew install maven", "sudo apt install maven"};
 // Gradle prints an empty line and a rule before its version.
 const Tool kGradle{"gradle", "", "Gradle ", "choco install gradle", "brew install gradle",
@@ -162,7 +170,8 @@ std::vector<Kind> makeKinds() {
                      .needs({&kMix})
                      .builds({"", "mix compile"})
                      .cleans({"", "mix clean"})
-                     .tests({"", "mix test"}));
+                     .tests({"", "mix test"})
+                     .refinedBy(rules::planMix));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})
@@ -202,7 +211,7 @@ std::vector<Kind> makeKinds() {
 }
 
 // Tools that rules add to a plan, or that quarn knows how to install besides.
-const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja};
+const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kPython, &kPythonVenv};
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,14 @@ struct TestStep {
   std::vector<std::string> tools;  // what it needs on the search path
 };
 
+// A version of a tool the project pins, as its manifest says it: package.json's
+// "packageManager": "pnpm@9.1.1" is {"pnpm", "9.1.1", "package.json"}.
+struct PinnedTool {
+  std::string tool;
+  std::string version;
+  std::string file;
+};
+
 // How a project is built. `buildCommand` is the complete command line, run as stored: the setup
 // step (installing dependencies), when there is one, joined with "&&" to the build step.
 struct BuildConfig {
@@ -75,6 +84,7 @@ struct BuildConfig {
   CleanStep clean;
   TestStep test;
   std::vector<std::string> evidence;  // the files that decided the plan, relative to the project
+  std::optional<PinnedTool> pinned;   // the version of a tool of `tools` the project asks for
 };
 
 }  // namespace quarn
