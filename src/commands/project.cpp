@@ -167,7 +167,7 @@ std::optional<Project> findProject(const CommandOptions& options) {
   project.shown = options.path;
   std::optional<std::string> physical = physicalFolder(options.path);
   project.resolved = physical.has_value();
-  project.folder = physical ? std::move(*physical) : options.path;
+  project.folder = physical ? *physical : options.path;
   // Detection comes first: a folder it cannot read is reported as detection reports it.
   Found found = lookAs(project.folder, project.shown);
   if (!options.pathGiven && !found.project) {

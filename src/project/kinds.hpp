@@ -140,7 +140,7 @@ struct Kind {
     build = row;
     return *this;
   }
-  Kind& buildJobs(Jobs value) {
+  Kind& buildJobs(const Jobs& value) {
     jobs = value;
     return *this;
   }
@@ -152,12 +152,12 @@ struct Kind {
     outputs = list;
     return *this;
   }
-  Kind& tests(const CommandRow& row, Jobs value = {}) {
+  Kind& tests(const CommandRow& row, const Jobs& value = {}) {
     test = row;
     testJobs = value;
     return *this;
   }
-  Kind& testsAfterBuilding(const CommandRow& row, Jobs value = {}) {
+  Kind& testsAfterBuilding(const CommandRow& row, const Jobs& value = {}) {
     testBuildsFirst = true;
     return tests(row, value);
   }

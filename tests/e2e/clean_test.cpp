@@ -244,7 +244,7 @@ TEST(Clean, TheBuildFolderStaysWhereAWorkTreeMayTrackIt) {
     }
     if (c.tree == Tree::Hg) fs::create_directory(ws.dir / ".hg");
     if (c.tree == Tree::Svn) fs::create_directory(ws.dir / ".svn");
-    const auto expand = [&links](std::string text) {
+    const auto expand = [&links](const std::string& text) {
       return text.rfind("{links}", 0) == 0 ? links.path().string() + text.substr(7) : text;
     };
     const std::string path = expand(c.path);

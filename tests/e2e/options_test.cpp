@@ -287,7 +287,7 @@ TEST(Options, ArgumentsAfterTheDashesArriveWhole) {
       fs::remove(ws.dir / "app/ran");
       ws.dir.write("app/build/keep");
       const test::RunResult run = ws.quarn({command, "app", "--", "touch", "SURPRISE"});
-      SCOPED_TRACE(command + " with build = " + build + "\n" + run.out);
+      SCOPED_TRACE(::testing::Message() << command << " with build = " << build << "\n" << run.out);
       EXPECT_FALSE(fs::exists(ws.dir / "app/SURPRISE"));
       if (outcome.rfind("[error]", 0) == 0) {
         EXPECT_EQ(run.status, 1);
