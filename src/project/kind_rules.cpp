@@ -157,6 +157,110 @@ bool containsSolutionMark(const std::string& name) {
   return name.find(".sln") != std::string::npos || name.find(".SLN") != std::string::npos;
 }
 
+// The test script `npm init` writes: it fails by design, and says there are no tests.
+bool isPlaceholderTest(const std::string& script) {
+  const size_t start = script.find_first_not_of(" \t\r\n");
+  const size_t end = script.find_last_not_of(" \t\r\n");
+  return start != std::string::npos &&
+         script.compare(start, end + 1 - start, "echo \"Error: no test specified\" && exit 1") == 0;
+}
+
+// Whether a TOML or INI text holds the section `header` ("[pytest]"), spaces and a comment on its
+// line aside.
+bool hasSection(const std::string& text, std::string_view header) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line;
+    for (size_t i = start; i < end && text[i] != '#' && text[i] != ';'; ++i) {
+      if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r') line += text[i];
+    }
+    if (line == header) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Whether the project configures pytest, in any of the files pytest takes its settings from.
+bool configuresPytest(const Folder& folder) {
+  for (const char* name : {"pytest.ini", ".pytest.ini", "conftest.py"}) {
+    if (folder.hasFile(name)) return true;
+  }
+  const std::pair<const char*, std::vector<std::string_view>> kSections[] = {
+      {"pyproject.toml", {"[tool.pytest.ini_options]", "[tool.pytest]"}},
+      {"tox.ini", {"[pytest]"}},
+      {"setup.cfg", {"[tool:pytest]"}},
+  };
+  for (const auto& [name, headers] : kSections) {
+    const std::optional<std::string> text = folder.read(name);
+    if (!text) continue;
+    for (std::string_view header : headers) {
+      if (hasSection(*text, header)) return true;
+    }
+  }
+  return false;
+}
+
+// pytest in place of unittest: "python3 -m pytest" on the interpreter itself, "uv run pytest"
+// through a manager that runs it.
+void usePytest(Command& test) {
+  const std::string_view unittest = " -m unittest";
+  std::string& step = test.step;
+  if (step.size() <= unittest.size() ||
+      step.compare(step.size() - unittest.size(), unittest.size(), unittest) != 0) {
+    return;
+  }
+  const size_t interpreter = step.rfind(' ', step.size() - unittest.size() - 1);
+  if (interpreter == std::string::npos) {
+    step.replace(step.size() - unittest.size(), unittest.size(), " -m pytest");
+  } else {
+    step.replace(interpreter + 1, std::string::npos, "pytest");
+  }
+}
+
+// What quarn looks for in the project's makefile, found as make finds it.
+struct MakefileTargets {
+  bool read = false;  // a makefile was there and could be read
+  bool clean = false;
+  bool test = false;
+  bool check = false;
+};
+
+MakefileTargets makefileTargets(const Folder& folder) {
+  constexpr std::size_t kMakefileLimit = std::size_t{4} << 20;
+  for (const char* name : {"GNUmakefile", "makefile", "Makefile"}) {
+    const platform::FileText file = platform::readRegularFile(folder.at(name), kMakefileLimit);
+    if (file.status == platform::FileText::Status::Missing) continue;
+    if (file.status != platform::FileText::Status::Read) break;
+    return {true, definesTarget(file.text, "clean"), definesTarget(file.text, "test"),
+            definesTarget(file.text, "check")};
+  }
+  return {};
+}
+
+// The project's own virtual environment, when no other is active: its pip builds, its interpreter
+// runs the tests.
+void useVirtualEnvironment(BuildConfig& config, const Folder& folder) {
+  if (folder.environment().isSet("VIRTUAL_ENV")) return;
+  for (const char* venv : {".venv", "venv"}) {
+    const std::string pip =
+        windows() ? std::string(venv) + "\\Scripts\\pip.exe" : std::string(venv) + "/bin/pip";
+    if (!folder.hasProgram(pip)) continue;
+    config.buildTool = pip;
+    config.tools = {pip};
+    config.build.step = pip + " install -e .";
+    config.evidence.push_back(pip);
+    const std::string python = windows() ? std::string(venv) + "\\Scripts\\python.exe"
+                                         : std::string(venv) + "/bin/python3";
+    if (folder.hasProgram(python)) {
+      config.test.command.step = python + " -m unittest";
+      config.test.tools = {python};
+    }
+    return;
+  }
+}
+
 }  // namespace
 
 const Kind* mavenBesidePom(const Kind& own, const Folder& folder, std::string_view /*entry*/) {
@@ -216,36 +320,31 @@ void planJavaScript(BuildConfig& config, const Folder& folder, bool chosen) {
     config.note = "package.json has no build script";
   }
   if (!package.hasCleanScript) config.clean.command.clear();
+  // The tests need the dependencies as the build does; without a test script there are none.
+  config.test.command.setup = install;
+  if (!package.hasTestScript || isPlaceholderTest(package.testScript)) config.test = TestStep{};
 }
 
 void planPython(BuildConfig& config, const Folder& folder, bool chosen) {
+  bool locked = false;
   if (!chosen) {
     for (const auto& [lockfile, name] :
          {std::pair{"uv.lock", "uv"}, std::pair{"poetry.lock", "poetry"}}) {
       if (folder.hasFile(lockfile)) {
         becomeKind(config, *kindNamed(name));
         config.evidence.emplace_back(lockfile);
-        return;
+        locked = true;
+        break;
       }
     }
   }
-  if (config.kind->name != "pip") return;
-  if (folder.environment().isSet("VIRTUAL_ENV")) return;
-  for (const char* venv : {".venv", "venv"}) {
-    const std::string pip =
-        windows() ? std::string(venv) + "\\Scripts\\pip.exe" : std::string(venv) + "/bin/pip";
-    if (folder.hasProgram(pip)) {
-      config.buildTool = pip;
-      config.tools = {pip};
-      config.build.step = pip + " install -e .";
-      config.evidence.push_back(pip);
-      return;
-    }
-  }
+  if (!locked && config.kind->name == "pip") useVirtualEnvironment(config, folder);
+  if (configuresPytest(folder)) usePytest(config.test.command);
 }
 
-void planAutotools(BuildConfig& config, const Folder& folder, bool chosen) {
-  planMake(config, folder, chosen);
+void planAutotools(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  // make clean where the makefile that configure made, when it ran, defines it.
+  if (!makefileTargets(folder).clean) config.clean.command.clear();
   if (folder.hasProgram("configure")) {
     if (windows()) config.build.setup = "sh ./configure";
     return;
@@ -261,16 +360,15 @@ void planAutotools(BuildConfig& config, const Folder& folder, bool chosen) {
 }
 
 void planMake(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
-  constexpr std::size_t kMakefileLimit = std::size_t{4} << 20;
-  for (const char* name : {"GNUmakefile", "makefile", "Makefile"}) {
-    const platform::FileText file = platform::readRegularFile(folder.at(name), kMakefileLimit);
-    if (file.status == platform::FileText::Status::Missing) continue;
-    if (file.status == platform::FileText::Status::Read && definesTarget(file.text, "clean")) {
-      return;
-    }
-    break;
+  const MakefileTargets targets = makefileTargets(folder);
+  if (!targets.clean) config.clean.command.clear();
+  // A makefile that cannot be read keeps "make test", and make says what is wrong with it.
+  if (!targets.read || targets.test) return;
+  if (targets.check) {
+    config.test.command.step = "make check";
+  } else {
+    config.test = TestStep{};
   }
-  config.clean.command.clear();
 }
 
 void planMeson(BuildConfig& config, const Folder& folder, bool /*chosen*/) {

@@ -73,6 +73,8 @@ std::optional<ProjectSettings> readProjectSettings(const std::string& folder,
       settings.build = stringValue(file, key, *node);
     } else if (key == "clean") {
       settings.clean = stringValue(file, key, *node);
+    } else if (key == "test") {
+      settings.test = stringValue(file, key, *node);
     } else if (key == "tools") {
       const auto* list = node->as_array();
       if (list == nullptr) fail(file, node->source(), "'tools' must be an array of strings");

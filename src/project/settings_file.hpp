@@ -16,6 +16,7 @@ struct ProjectSettings {
   std::optional<std::string> kind;
   std::optional<std::string> build;
   std::optional<std::string> clean;
+  std::optional<std::string> test;
   std::optional<std::vector<std::string>> tools;
   std::vector<std::string> keys;  // the keys it sets, in the file's order
 };
