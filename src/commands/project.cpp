@@ -80,7 +80,13 @@ std::optional<std::pair<std::string, Found>> projectRootAbove(const std::string&
 void applySettings(Project& project) {
   const ProjectSettings& settings = *project.settings;
   BuildConfig& config = project.config;
+  Command& test = config.test.command;
   if (settings.build) {
+    // Tests that need the project built run the project's own build first.
+    const std::string planned = config.build.line();
+    if (config.kind->testBuildsFirst && !planned.empty() && test.setup.rfind(planned, 0) == 0) {
+      test.setup.replace(0, planned.size(), *settings.build);
+    }
     config.build = Command{};
     config.build.step = *settings.build;
     config.buildCommand = *settings.build;
@@ -89,9 +95,15 @@ void applySettings(Project& project) {
     // project of no kind.
     config.clean.folders = {"build"};
   }
+  if (settings.test) {
+    test = Command{};
+    test.step = *settings.test;
+    if (config.test.tools.empty()) config.test.tools = config.tools;
+  }
   if (settings.tools) {
     config.tools = *settings.tools;
     config.buildTool = config.tools.empty() ? std::string() : config.tools.front();
+    if (!test.empty()) config.test.tools = config.tools;
   }
   if (settings.clean) {
     config.clean.folders.clear();
