@@ -342,6 +342,10 @@ TEST(Faults, AStopSignalEndsTheStepAndThenQuarnBySignal) {
        "[error] ✗ Clean interrupted ("},
       {"Ctrl-C, clean",            SIGINT,  true,  {"clean", "app"},    "Cargo.toml", "cargo",
        "[error] ✗ Clean interrupted ("},
+      {"SIGTERM, test",            SIGTERM, false, {"test", "app"},     "Cargo.toml", "cargo",
+       "\n[error] ✗ Tests failed ("},
+      {"Ctrl-C, test",             SIGINT,  true,  {"test", "app"},     "Cargo.toml", "cargo",
+       "\n[error] ✗ Tests failed ("},
       {"SIGTERM, version probe",   SIGTERM, false, {"validate", "app"}, "pom.xml",    "mvn", ""},
       {"SIGHUP, version probe",    SIGHUP,  false, {"validate", "app"}, "pom.xml",    "mvn", ""},
   };
