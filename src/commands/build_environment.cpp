@@ -25,28 +25,6 @@ void setDefault(BuildEnvironment& result, const Environment& environment, const 
   if (!environment.isSet(name)) result.variables.emplace_back(name, value);
 }
 
-}  // namespace
-
-void addJobs(BuildEnvironment& result, const Jobs& jobs, unsigned count,
-             const Environment& environment) {
-  result.jobs = count;
-  const std::string number = std::to_string(count);
-  switch (jobs.via) {
-    case Jobs::Via::None: break;
-    case Jobs::Via::Flag: result.flags = std::string(jobs.text) + number; break;
-    case Jobs::Via::Variable: result.variables.emplace_back(std::string(jobs.text), number); break;
-    case Jobs::Via::Makeflags: {
-      // Added to what the user's MAKEFLAGS already say.
-      const std::string current = environment.variable("MAKEFLAGS").value_or("");
-      result.variables.emplace_back("MAKEFLAGS",
-                                    (current.empty() ? "" : current + " ") + "-j" + number);
-      break;
-    }
-  }
-}
-
-namespace {
-
 // The jobs asked for through `jobs`, or the processors where the kind takes them by default.
 void addJobsOrDefault(BuildEnvironment& result, const Jobs& jobs, const CommandOptions& options,
                       const Environment& environment) {
@@ -91,6 +69,24 @@ void addCompilerCache(BuildEnvironment& result, const Kind& kind, const std::str
 bool sameSetting(const Jobs& a, const Jobs& b) { return a.via == b.via && a.text == b.text; }
 
 }  // namespace
+
+void addJobs(BuildEnvironment& result, const Jobs& jobs, unsigned count,
+             const Environment& environment) {
+  result.jobs = count;
+  const std::string number = std::to_string(count);
+  switch (jobs.via) {
+    case Jobs::Via::None: break;
+    case Jobs::Via::Flag: result.flags = std::string(jobs.text) + number; break;
+    case Jobs::Via::Variable: result.variables.emplace_back(std::string(jobs.text), number); break;
+    case Jobs::Via::Makeflags: {
+      // Added to what the user's MAKEFLAGS already say.
+      const std::string current = environment.variable("MAKEFLAGS").value_or("");
+      result.variables.emplace_back("MAKEFLAGS",
+                                    (current.empty() ? "" : current + " ") + "-j" + number);
+      break;
+    }
+  }
+}
 
 BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& options,
                                   const Environment& environment) {
