@@ -133,6 +133,14 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
     }
     for (const std::string& tool : c.installed) ws.tools.add(tool, "true");
     ws.tools.linkSystem({"env", "grep", "sort"});
+    // What the user of this run set (a developer's own compiler launcher, ccache's folder) is no
+    // case's.
+    for (const char* name :
+         {"CMAKE_BUILD_PARALLEL_LEVEL", "CMAKE_GENERATOR", "CMAKE_C_COMPILER_LAUNCHER",
+          "CMAKE_CXX_COMPILER_LAUNCHER", "CCACHE_DEPEND", "CCACHE_NODEPEND", "CCACHE_DIR",
+          "CCACHE_BASEDIR", "MAKEFLAGS", "CARGO_BUILD_JOBS", "RUSTC_WRAPPER", "QUARN_NO_CACHE"}) {
+      ws.options.env[name] = std::nullopt;
+    }
     for (const auto& [name, value] : c.env) ws.options.env[name] = value;
     std::vector<std::string> args{"build", "app"};
     args.insert(args.end(), c.args.begin(), c.args.end());
