@@ -1,6 +1,5 @@
 #include "cli/app.hpp"
 
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -13,6 +12,7 @@
 #include "cli/command_line.hpp"
 #include "cli/data_directory.hpp"
 #include "commands/commands.hpp"
+#include "platform/environment.hpp"
 #include "platform/signals.hpp"
 #include "project/settings_file.hpp"
 #include "quarn/version.hpp"
@@ -101,7 +101,7 @@ int run(int argc, char** argv) {
   int status = kExitFailure;
   bool json = false;
   try {
-    const CommandLine line = readCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const CommandLine line = readCommandLine(platform::commandLineArguments(argc, argv));
     const bool usable = line.error.empty();
     json = line.options.json && usable;
     // With --json, standard output holds the object alone: records go to standard error.
@@ -126,9 +126,10 @@ int run(int argc, char** argv) {
     status = kExitFailure;
   }
   if (!flushStandardOutput() && status == kExitSuccess) status = kExitFailure;
-  // A build that a signal ended ends quarn the same way, so that a calling shell stops too.
+  // A stop signal that quarn received ends it the same way once it has reported, so that a
+  // calling shell stops too. A build that exited with 130 or died of a signal of its own is a
+  // failed build, nothing more.
   if (const int signal = platform::stopSignal()) platform::endBySignal(signal);
-  if (status == kExitInterrupted) platform::endBySignal(SIGINT);
   return status;
 }
 

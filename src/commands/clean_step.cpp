@@ -9,7 +9,6 @@
 
 #include <fmt/format.h>
 
-#include "base/exit_status.hpp"
 #include "base/logger.hpp"
 #include "commands/command_runner.hpp"
 #include "platform/files.hpp"
@@ -98,55 +97,57 @@ std::string workTreeReason(const std::string& folder, const std::string& name) {
   }
   const std::string& root = tree.root;
   return reasonFor(
-      trackedIn(git, {"--git-dir=" + (fs::path(root) / ".git").string(), "--work-tree=" + root},
+      trackedIn(git, {"--git-dir=" + (fs::u8path(root) / ".git").u8string(), "--work-tree=" + root},
                 folder, name));
 }
 
-bool existsAsEntry(const fs::path& path) {
+// Asked of the platform, which takes paths of any length and sees junctions as links.
+bool existsAsEntry(const std::string& path) {
   std::error_code error;
-  return fs::exists(fs::symlink_status(path, error));
+  const fs::file_type entry = platform::fileType(path, false, error);
+  return entry != fs::file_type::none && entry != fs::file_type::not_found;
 }
 
 // Only a folder holds build output: a file called "build" is likely the project's own build
 // script. A link, removed as a link, counts when it leads to a folder or nowhere.
-bool isFolderOrLinkToOne(const fs::path& path) {
+bool isFolderOrLinkToOne(const std::string& path) {
   std::error_code error;
-  const fs::file_type entry = fs::symlink_status(path, error).type();
+  const fs::file_type entry = platform::fileType(path, false, error);
   if (entry == fs::file_type::directory) return true;
   if (entry != fs::file_type::symlink) return false;
-  const fs::file_type target = fs::status(path, error).type();
+  const fs::file_type target = platform::fileType(path, true, error);
   return target == fs::file_type::directory || target == fs::file_type::not_found;
 }
 
 // The output folder `name` in the folder as the user typed it: normalised for the eye, unless a
 // ".." would then name another folder than the one the system reaches.
 std::string shownOutputFolder(const std::string& shown, const std::string& name) {
-  const fs::path build = fs::path(shown) / name;
+  const fs::path build = fs::u8path(shown) / name;
   for (const fs::path& part : build) {
-    if (part == "..") return build.string();
+    if (part == "..") return build.u8string();
   }
-  return build.lexically_normal().string();
+  return build.lexically_normal().u8string();
 }
 
 // `path`, found below the physical `build`, as it lies below the build folder the user knows.
 std::string shownBelow(const std::string& path, const fs::path& build, const std::string& shown) {
-  const fs::path inner = fs::path(path).lexically_relative(build);
+  const fs::path inner = fs::u8path(path).lexically_relative(build);
   if (inner.empty() || *inner.begin() == "..") return path;
-  return inner == "." ? shown : (fs::path(shown) / inner).string();
+  return inner == "." ? shown : (fs::u8path(shown) / inner).u8string();
 }
 
 // Why the output folder `name` (at `build`) must stay, or empty when it may go: the project's own
 // files may be in it.
 std::string reasonToKeep(const Project& project, const std::string& name, const fs::path& build,
                          const std::string& shown) {
-  if (!isFolderOrLinkToOne(build)) return "it is not a folder";
+  if (!isFolderOrLinkToOne(build.u8string())) return "it is not a folder";
   if (!project.resolved) return "the system could not resolve the project folder's path";
   std::string reason = workTreeReason(project.folder, name);
   if (!reason.empty()) return reason;
   // A link goes as a link: only a folder of its own can take a repository with it.
   std::error_code error;
-  if (fs::symlink_status(build, error).type() == fs::file_type::directory) {
-    const std::string repository = repositoryWithin(build.string());
+  if (platform::fileType(build.u8string(), false, error) == fs::file_type::directory) {
+    const std::string repository = repositoryWithin(build.u8string());
     if (!repository.empty()) {
       reason = fmt::format("it holds a repository of its own ('{}')",
                            shownBelow(repository, build, shown));
@@ -162,9 +163,9 @@ CleanOutcome runCleanStep(const Project& project, bool dryRun) {
   const CleanStep& clean = project.config.clean;
   bool didSomething = false;
   for (const std::string& name : clean.folders) {
-    const fs::path build = fs::path(project.folder) / name;
+    const fs::path build = fs::u8path(project.folder) / fs::u8path(name);
     const std::string shown = shownOutputFolder(project.shown, name);
-    if (existsAsEntry(build)) {
+    if (existsAsEntry(build.u8string())) {
       const std::string reason = reasonToKeep(project, name, build, shown);
       if (!reason.empty()) {
         logger->warn(fmt::format("Leaving '{}' in place: {}", shown, reason));
@@ -172,7 +173,7 @@ CleanOutcome runCleanStep(const Project& project, bool dryRun) {
         logger->info(fmt::format("Would remove '{}'", shown));
         didSomething = true;
       } else {
-        const platform::Removal removal = platform::removeTree(build.string());
+        const platform::Removal removal = platform::removeTree(build.u8string());
         // A signal after the last entry went still stops the step: nothing may start after it.
         if (removal.stopped || platform::stopSignal() != 0) return CleanOutcome::Interrupted;
         if (!removal.failedPath.empty()) {
@@ -196,9 +197,7 @@ CleanOutcome runCleanStep(const Project& project, bool dryRun) {
     return CleanOutcome::Cleaned;
   }
   const platform::ProcessStatus status = CommandRunner().run(clean.command, {}, project.folder);
-  if (platform::stopSignal() != 0 || status.status == kExitInterrupted) {
-    return CleanOutcome::Interrupted;
-  }
+  if (platform::stopSignal() != 0) return CleanOutcome::Interrupted;
   if (status.status == 0) return CleanOutcome::Cleaned;
   if (status.status < 0) {
     logger->error(fmt::format("Could not start '{}': {}", clean.command, status.startError));

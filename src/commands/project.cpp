@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/files.hpp"
 #include "project/kinds.hpp"
 #include "project/planner.hpp"
 #include "project/project_detector.hpp"
@@ -18,7 +19,9 @@ namespace {
 
 bool hasSettingsFile(const std::string& folder) {
   std::error_code error;
-  return fs::exists(fs::path(folder) / kSettingsFileName, error);
+  const fs::file_type type =
+      platform::fileType((fs::u8path(folder) / kSettingsFileName).u8string(), true, error);
+  return type != fs::file_type::none && type != fs::file_type::not_found;
 }
 
 // What the markers of `folder` decide; Unknown as well when it holds only a quarn.toml, which
@@ -39,9 +42,9 @@ Found look(const std::string& folder) {
 // typed, and detection says what is wrong with it.
 std::optional<std::string> physicalFolder(const std::string& path) {
   std::error_code error;
-  const fs::path physical = fs::canonical(path, error);
+  const fs::path physical = fs::canonical(fs::u8path(path), error);
   if (error) return std::nullopt;
-  return physical.string();
+  return physical.u8string();
 }
 
 // look() in the physical `folder`; an error names its path as the user typed it, `shown`.
@@ -54,7 +57,7 @@ Found lookAs(const std::string& folder, const std::string& shown) {
     for (const fs::path* path : {&error.path1(), &error.path2()}) {
       const fs::path inner = path->lexically_relative(folder);
       if (path->empty() || inner.empty() || *inner.begin() == "..") continue;
-      const std::string typed = inner == "." ? shown : (fs::path(shown) / inner).string();
+      const std::string typed = inner == "." ? shown : (fs::u8path(shown) / inner).u8string();
       const std::string was = "[" + path->string() + "]";
       const std::size_t at = message.find(was);
       if (at != std::string::npos) message.replace(at, was.size(), "[" + typed + "]");
@@ -68,11 +71,11 @@ Found lookAs(const std::string& folder, const std::string& shown) {
 std::optional<std::pair<std::string, Found>> projectRootAbove(const std::string& current) {
   const WorkTree tree = findWorkTree(current);
   if (tree.system == WorkTree::System::None) return std::nullopt;
-  fs::path folder = absoluteFolder(current);
-  while (folder.string() != tree.root && folder.has_relative_path()) {
+  fs::path folder = fs::u8path(absoluteFolder(current));
+  while (folder.u8string() != tree.root && folder.has_relative_path()) {
     folder = folder.parent_path();
-    Found found = look(folder.string());
-    if (found.project) return std::pair{folder.string(), std::move(found)};
+    Found found = look(folder.u8string());
+    if (found.project) return std::pair{folder.u8string(), std::move(found)};
   }
   return std::nullopt;
 }

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/directory.hpp"
+#include "platform/system_win32.hpp"
 
 namespace quarn::platform {
 
@@ -13,25 +14,29 @@ bool anyEntryName(const std::string& directory,
   std::string pattern = directory.empty() ? "." : directory;
   if (pattern.back() != '\\' && pattern.back() != '/' && pattern.back() != ':') pattern += '\\';
   pattern += '*';
-  // Names come in the ANSI code page, the encoding of the narrow command line.
-  WIN32_FIND_DATAA entry;
-  HANDLE find = ::FindFirstFileA(pattern.c_str(), &entry);
+  WIN32_FIND_DATAW entry;
+  HANDLE find = ::FindFirstFileExW(systemPath(pattern).c_str(), FindExInfoBasic, &entry,
+                                   FindExSearchNameMatch, nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) {
     throw fs::filesystem_error(
-        "directory_iterator::directory_iterator", directory,
+        "directory_iterator::directory_iterator", fs::path(toWide(directory)),
         std::error_code(static_cast<int>(::GetLastError()), std::system_category()));
   }
   struct Closer {
     HANDLE handle;
     ~Closer() { ::FindClose(handle); }
   } closer{find};
+  std::string name;
   for (;;) {
-    const std::string_view name(entry.cFileName);
-    if (name != "." && name != ".." && onName(name)) return true;
-    if (!::FindNextFileA(find, &entry)) {
+    const std::wstring_view wide(entry.cFileName);
+    if (wide != L"." && wide != L"..") {
+      name = toUtf8(wide);
+      if (onName(name)) return true;
+    }
+    if (!::FindNextFileW(find, &entry)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_NO_MORE_FILES) return false;
-      throw fs::filesystem_error("directory_iterator::operator++", directory,
+      throw fs::filesystem_error("directory_iterator::operator++", fs::path(toWide(directory)),
                                  std::error_code(static_cast<int>(error), std::system_category()));
     }
   }

@@ -23,6 +23,15 @@ inline constexpr const char* kOsKey = nullptr;
 enum class CommandDialect { PosixShell, WindowsCmd };
 extern const CommandDialect kCommandDialect;
 
+// The value of the environment variable `name` as UTF-8 text, whatever the system's code page;
+// nullopt when it is not set.
+std::optional<std::string> environmentVariable(const std::string& name);
+
+// The arguments quarn was started with, after its own name, as UTF-8 text. On Windows the narrow
+// `argv` is in the ANSI code page, which turns what it cannot spell into '?', so they are read
+// from the wide command line instead; elsewhere `argv` is taken as it is.
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+
 // Returns the per-user folder that applications keep their data in, when the environment names
 // one ($XDG_DATA_HOME when absolute, else $HOME/.local/share); nullopt otherwise.
 std::optional<std::filesystem::path> userDataHome();

@@ -12,6 +12,16 @@ namespace quarn::platform {
 
 const CommandDialect kCommandDialect = CommandDialect::PosixShell;
 
+std::optional<std::string> environmentVariable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
 std::optional<std::filesystem::path> userDataHome() {
   const char* xdg = std::getenv("XDG_DATA_HOME");
   if (xdg != nullptr && xdg[0] == '/') return std::filesystem::path(xdg);

@@ -1,10 +1,12 @@
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <bitset>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/environment.hpp"
+#include "platform/system_win32.hpp"
 
 namespace quarn::platform {
 
@@ -25,9 +27,9 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 // The extensions that make a file a program, as the command processor takes them.
 std::vector<std::string> executableExtensions() {
-  const char* pathExt = std::getenv("PATHEXT");
+  const std::optional<std::string> pathExt = environmentVariable("PATHEXT");
   std::vector<std::string> extensions;
-  for (std::string& extension : split(pathExt != nullptr ? pathExt : ".COM;.EXE;.BAT;.CMD", ';')) {
+  for (std::string& extension : split(pathExt.value_or(".COM;.EXE;.BAT;.CMD"), ';')) {
     if (!extension.empty()) extensions.push_back(std::move(extension));
   }
   return extensions;
@@ -39,11 +41,43 @@ bool endsWithIgnoringCase(const std::string& text, const std::string& end) {
 }
 
 bool isFile(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(systemPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 }  // namespace
+
+std::optional<std::string> environmentVariable(const std::string& name) {
+  const std::wstring wideName = toWide(name);
+  std::wstring value(256, L'\0');
+  for (;;) {
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD size =
+        ::GetEnvironmentVariableW(wideName.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (size == 0) {
+      // Set to the empty text, the variable still counts as set.
+      if (::GetLastError() == ERROR_SUCCESS) return std::string();
+      return std::nullopt;
+    }
+    if (size < value.size()) {
+      value.resize(size);
+      return toUtf8(value);
+    }
+    value.resize(size);  // the size asked for counts the closing NUL
+  }
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+  }
+  std::vector<std::string> arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(toUtf8(wide[i]));
+  ::LocalFree(wide);
+  return arguments;
+}
 
 // Windows applications keep their data under APPDATA, which is looked at before this.
 std::optional<std::filesystem::path> userDataHome() { return std::nullopt; }
@@ -51,8 +85,8 @@ std::optional<std::filesystem::path> userDataHome() { return std::nullopt; }
 // The current folder comes first, as the command processor searches it before PATH.
 std::vector<std::string> searchPathDirectories() {
   std::vector<std::string> directories{""};
-  if (const char* path = std::getenv("PATH")) {
-    for (std::string& entry : split(path, ';')) {
+  if (const std::optional<std::string> path = environmentVariable("PATH")) {
+    for (std::string& entry : split(*path, ';')) {
       if (!entry.empty()) directories.push_back(std::move(entry));
     }
   }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace quarn::platform {
@@ -22,6 +24,13 @@ FileText readRegularFile(const std::string& path, std::size_t limit);
 // execute permission; on Windows, a file.
 bool isExecutableFile(const std::string& path);
 
+// The type of what `path` names, as std::filesystem::status says it (symlink_status when
+// `followLinks` is false), for a path of any length: not_found, with `error` clear, when nothing
+// is there; none, with the reason in `error`, when it cannot be told. On Windows a link is a
+// symbolic link or a junction.
+std::filesystem::file_type fileType(const std::string& path, bool followLinks,
+                                    std::error_code& error);
+
 struct Removal {
   bool complete = true;             // everything under the path is gone, the path included
   std::string failedPath;           // the first entry that could not be removed
@@ -32,7 +41,9 @@ struct Removal {
 
 // Removes `path` and everything below it, in-process. Links are removed as links and never
 // followed, another file system mounted below is left in place, and read-only files go too. A
-// missing path is no error. Removal ends at the first entry that cannot be removed.
+// missing path is no error. Removal ends at the first entry that cannot be removed. Each folder is
+// opened once and what lies in it is examined, listed and removed through that handle, so that a
+// link put in the place of a folder meanwhile is never followed.
 Removal removeTree(const std::string& path);
 
 }  // namespace quarn::platform

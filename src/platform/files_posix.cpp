@@ -193,6 +193,17 @@ bool isExecutableFile(const std::string& path) {
          ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
 }
 
+std::filesystem::file_type fileType(const std::string& path, bool followLinks,
+                                    std::error_code& error) {
+  const std::filesystem::file_type type =
+      (followLinks ? std::filesystem::status(path, error)
+                   : std::filesystem::symlink_status(path, error))
+          .type();
+  // std::filesystem reports "not found" as an error too.
+  if (type != std::filesystem::file_type::none) error.clear();
+  return type;
+}
+
 Removal removeTree(const std::string& path) {
   Removal removal;
   const StopSignalScope stopSignals;

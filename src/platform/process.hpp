@@ -26,10 +26,13 @@ struct ProcessStatus {
 // Runs `command` through the platform's command processor in `workingDirectory` (empty: quarn's
 // own), with `environment` added to quarn's, and waits for it to end. Standard input and error are
 // quarn's. With an empty sink, standard output is inherited too; otherwise it is piped to the sink.
-// The command runs as a job of its own: everything it starts can be reached at once. On a
-// terminal the job gets the foreground while it runs, so that it reads the terminal and takes
-// Ctrl-C itself; the signals that ask quarn to stop are passed on to the whole job, and recorded
-// (see stopSignal), while quarn waits for it and then reports.
+// The signals that ask quarn to stop are recorded (see stopSignal) and reach the command. On
+// POSIX, on a terminal (one of quarn's standard streams is its controlling terminal) the command
+// is part of quarn's job, as make's commands are: Ctrl-C, Ctrl-Z, fg, bg and the terminal's stop
+// of a background reader reach both. Elsewhere it runs in a process group of its own, to which
+// quarn passes on the signals it receives. The command's own end ends the wait;
+// after a stop signal every process of it must have ended too, and what still runs 10 seconds
+// after the signal is killed, with a warning.
 ProcessStatus runShellCommand(const std::string& command, const std::string& workingDirectory,
                               const ByteSink& onStdout,
                               const EnvironmentOverrides& environment = {});

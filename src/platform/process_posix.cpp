@@ -1,5 +1,6 @@
 #include "platform/process.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,13 +12,23 @@
 #include <sys/prctl.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include <fmt/format.h>
+
+#include "base/logger.hpp"
 #include "platform/signals.hpp"
 #include "platform/signals_posix.hpp"
 #include "platform/system_posix.hpp"
@@ -73,12 +84,20 @@ class ChildEnvironment {
   std::vector<char*> pointers_;
 };
 
-// The signals a child gets back at their defaults, whatever quarn was started with. A SIGHUP that
-// nohup ignores stays ignored.
-sigset_t childDefaults() {
+// The signals a child gets back at their defaults, whatever quarn was started with. Away from the
+// terminal, in a group of its own, the child takes Ctrl-C's and Ctrl-\'s signals only from quarn,
+// which passes on those it records. In quarn's group the terminal sends them straight to the child,
+// which keeps them as quarn got them, as any command of a job does: a script's `quarn build &`
+// runs with them ignored and must not end by the Ctrl-C meant for the script's foreground. A
+// SIGHUP that nohup ignores stays ignored.
+sigset_t childDefaults(bool ownGroup) {
   sigset_t defaults;
   sigemptyset(&defaults);
-  for (int signal : {SIGINT, SIGQUIT, SIGPIPE}) sigaddset(&defaults, signal);
+  sigaddset(&defaults, SIGPIPE);
+  if (ownGroup) {
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+  }
   return defaults;
 }
 
@@ -118,13 +137,14 @@ class SpawnSetup {
     });
   }
   void ownProcessGroup() {
+    ownGroup_ = true;
     flags_ |= POSIX_SPAWN_SETPGROUP;
     check([&] { return ::posix_spawnattr_setpgroup(&attributes_, 0); });
   }
 
   // Starts `argv[0]` with `argv` and `envp`; returns the child's id, or -1 with errorText() set.
   pid_t spawn(const std::vector<std::string>& argv, char** envp) {
-    const sigset_t defaults = childDefaults();
+    const sigset_t defaults = childDefaults(ownGroup_);
     sigset_t empty;
     sigemptyset(&empty);
     check([&] { return ::posix_spawnattr_setsigdefault(&attributes_, &defaults); });
@@ -167,6 +187,7 @@ class SpawnSetup {
   bool attributesReady_ = false;
   int flags_ = 0;
   int error_ = 0;
+  bool ownGroup_ = false;
 };
 
 int statusInShellTerms(int status) {
@@ -184,59 +205,269 @@ int waitForExit(pid_t pid) {
   return statusInShellTerms(status);
 }
 
-// The terminal on which quarn is in the foreground: the job is handed the foreground while it runs,
-// as a shell hands it to a job, and quarn takes it back afterwards.
-class Foreground {
+// Whether one of quarn's standard streams is its controlling terminal. quarn is then a job of the
+// shell on that terminal, or part of one, and the build is made part of the same job.
+bool onControllingTerminal() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::isatty(fd) == 1 && ::tcgetsid(fd) != -1) return true;
+  }
+  return false;
+}
+
+// How long a job has to end after a stop signal before it is killed.
+constexpr std::chrono::seconds kStopGrace{10};
+// How long killed processes may take to go; one that does not (stuck in the kernel, or another
+// user's) is given up on rather than waited for without end.
+constexpr std::chrono::seconds kKillGrace{5};
+// How often a job that was asked to stop is looked at: a member that is not quarn's child ends
+// without a word to quarn.
+constexpr std::chrono::milliseconds kStopPoll{20};
+
+const char* signalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGHUP: return "SIGHUP";
+    default: return "SIGTERM";
+  }
+}
+
+// While the build runs, quarn adopts on Linux what the build leaves orphaned, as process 1 of a
+// container does in any case: it reaps those processes, so that a group whose last members have
+// ended does not linger as zombies nobody waits for, and it can tell which of them still run.
+class Adoption {
  public:
-  Foreground() {
-    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-      if (::isatty(fd) == 1 && ::tcgetpgrp(fd) == ::getpgrp()) {
-        terminal_ = fd;
-        return;
-      }
+  Adoption() {
+#if defined(__linux__)
+    int already = 0;
+    if (::prctl(PR_GET_CHILD_SUBREAPER, &already) == 0) {
+      set_ = already == 0 && ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+      adopting_ = already != 0 || set_;
+    }
+#endif
+    adopting_ = adopting_ || ::getpid() == 1;
+  }
+  Adoption(const Adoption&) = delete;
+  Adoption& operator=(const Adoption&) = delete;
+  ~Adoption() {
+#if defined(__linux__)
+    if (set_) ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+#endif
+  }
+  bool adopting() const { return adopting_; }
+
+ private:
+  bool adopting_ = false;
+  [[maybe_unused]] bool set_ = false;
+};
+
+#if defined(__linux__)
+// The processes descended from quarn that are in quarn's own process group and still run, as
+// /proc lists them: with orphans adopted, the build's processes when it shares quarn's group.
+std::vector<pid_t> descendantsInOurGroup() {
+  struct Entry {
+    pid_t pid;
+    pid_t parent;
+    bool inGroup;
+  };
+  std::vector<Entry> entries;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return {};
+  const pid_t group = ::getpgrp();
+  while (const dirent* entry = ::readdir(proc)) {
+    char* end = nullptr;
+    const long pid = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0') continue;
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const FileDescriptor stat(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (stat.get() < 0) continue;
+    char text[512];
+    const ssize_t size = ::read(stat.get(), text, sizeof text - 1);
+    if (size <= 0) continue;
+    text[size] = '\0';
+    // The command name, in parentheses, may hold anything; the fields after it are plain.
+    const char* fields = std::strrchr(text, ')');
+    char state = 0;
+    long parent = 0;
+    long processGroup = 0;
+    if (fields == nullptr ||
+        std::sscanf(fields + 1, " %c %ld %ld", &state, &parent, &processGroup) != 3 ||
+        state == 'Z' || state == 'X') {
+      continue;
+    }
+    entries.push_back({static_cast<pid_t>(pid), static_cast<pid_t>(parent), processGroup == group});
+  }
+  ::closedir(proc);
+  // Breadth first from quarn; a process outside the group still leads to those inside it.
+  std::vector<pid_t> descendants{::getpid()};
+  std::vector<pid_t> found;
+  for (size_t next = 0; next < descendants.size(); ++next) {
+    for (const Entry& entry : entries) {
+      if (entry.parent != descendants[next]) continue;
+      descendants.push_back(entry.pid);
+      if (entry.inGroup) found.push_back(entry.pid);
     }
   }
-  Foreground(const Foreground&) = delete;
-  Foreground& operator=(const Foreground&) = delete;
-  ~Foreground() { give(::getpgrp()); }
+  return found;
+}
+#endif
 
-  bool held() const { return terminal_ >= 0; }
+// The processes of a build, as quarn waits for them: the leader, the shell quarn started, and
+// with it, in a group of its own, every member of that group; in quarn's group, on Linux, every
+// process descended from quarn (the leader and what quarn adopted, with theirs) in that group.
+class Job {
+ public:
+  Job(pid_t leader, bool ownGroup, bool adopting)
+      : leader_(leader), ownGroup_(ownGroup), adopting_(adopting) {}
 
-  // Makes `group` the terminal's foreground and lets it go on, should it have stopped to wait for
-  // the terminal before it had it.
-  void give(pid_t group) const {
-    if (terminal_ < 0) return;
-    // quarn may be in the background by now, where changing the foreground raises SIGTTOU.
-    sigset_t ttou;
-    sigset_t saved;
-    sigemptyset(&ttou);
-    sigaddset(&ttou, SIGTTOU);
-    ::sigprocmask(SIG_BLOCK, &ttou, &saved);
-    ::tcsetpgrp(terminal_, group);
-    ::sigprocmask(SIG_SETMASK, &saved, nullptr);
-    if (group != ::getpgrp()) ::killpg(group, SIGCONT);
+  // Reaps whatever has ended: the leader, and the orphans quarn adopted.
+  void reap() {
+    for (;;) {
+      int status = 0;
+      const pid_t done = ::waitpid(adopting_ ? -1 : leader_, &status, WNOHANG);
+      if (done < 0 && errno == EINTR) continue;
+      if (done == leader_) {
+        status_ = statusInShellTerms(status);
+        leaderEnded_ = true;
+      }
+      if (done > 0 && adopting_) continue;
+      // No child left to wait for: the leader has gone, though not by quarn's hand.
+      if (done < 0) leaderEnded_ = true;
+      return;
+    }
+  }
+
+  bool leaderEnded() const { return leaderEnded_; }
+  int status() const { return status_; }
+
+  // Whether any process of the job still runs; a group is looked at once its leader is reaped.
+  bool running() const {
+    if (!leaderEnded_) return true;
+    if (ownGroup_) return ::kill(-leader_, 0) == 0 || errno == EPERM;
+#if defined(__linux__)
+    if (adopting_) return !descendantsInOurGroup().empty();
+#endif
+    return false;
+  }
+
+  // Sends `signal` to every process of the job.
+  void signal(int signal) const {
+    if (ownGroup_) {
+      ::killpg(leader_, signal);
+      return;
+    }
+    if (!leaderEnded_) ::kill(leader_, signal);
+#if defined(__linux__)
+    if (adopting_) {
+      for (const pid_t pid : descendantsInOurGroup()) {
+        if (pid != leader_) ::kill(pid, signal);
+      }
+    }
+#endif
   }
 
  private:
-  int terminal_ = -1;
+  pid_t leader_;
+  bool ownGroup_;
+  bool adopting_;
+  bool leaderEnded_ = false;
+  int status_ = -1;
 };
 
-// Waits for the job led by `pid`. When the job stops on the terminal (Ctrl-Z), quarn takes the
-// terminal back and stops too, so that the shell sees its job stopped; once continued, it hands
-// the terminal back and lets the job go on.
-int waitForJob(pid_t pid, const Foreground& foreground) {
-  int status = 0;
-  for (;;) {
-    const pid_t done = ::waitpid(pid, &status, foreground.held() ? WUNTRACED : 0);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      return -1;
+// Passes what the pipe holds to the sink, a read at a time, and closes the pipe at its end. A sink
+// that throws closes it too, so that a child that still writes ends by SIGPIPE; the error waits
+// until the job has ended.
+class OutputReader {
+ public:
+  OutputReader(FileDescriptor& pipe, const ByteSink& sink) : pipe_(pipe), sink_(sink) {}
+
+  bool open() const { return pipe_.get() >= 0; }
+  int fd() const { return pipe_.get(); }
+
+  void readOnce() {
+    const ssize_t count = ::read(pipe_.get(), buffer_.data(), buffer_.size());
+    if (count < 0 && errno == EINTR) return;
+    if (count <= 0) {
+      pipe_.reset();
+      return;
     }
-    if (!WIFSTOPPED(status)) return statusInShellTerms(status);
-    foreground.give(::getpgrp());
-    ::kill(::getpid(), SIGSTOP);
-    foreground.give(pid);
+    try {
+      sink_(buffer_.data(), static_cast<std::size_t>(count));
+    } catch (...) {
+      failure_ = std::current_exception();
+      pipe_.reset();
+    }
   }
+
+  // Passes on what is left in the pipe without waiting for more.
+  void drain() {
+    for (;;) {
+      if (!open()) return;
+      pollfd readable{pipe_.get(), POLLIN, 0};
+      const int ready = ::poll(&readable, 1, 0);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return;
+      readOnce();
+    }
+  }
+
+  void rethrow() const {
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  FileDescriptor& pipe_;
+  const ByteSink& sink_;
+  std::array<char, 65536> buffer_{};
+  std::exception_ptr failure_;
+};
+
+// Waits until the job has ended, passing its output on meanwhile, and returns the leader's status
+// in shell terms. Without a stop signal the leader's end is the build's end: what it leaves
+// running is its own business (a compiler server, a build daemon) and is neither waited for nor
+// ended, as with make or a shell. After a stop signal every process of the job must end before
+// quarn reports; one that has not within kStopGrace is killed.
+int waitForJob(Job& job, JobWatch& watch, OutputReader& output, const std::string& command) {
+  using Clock = std::chrono::steady_clock;
+  bool stopping = false;
+  bool killed = false;
+  Clock::time_point deadline{};
+  for (;;) {
+    job.reap();
+    // A SIGTERM to quarn alone reaches a build in quarn's group from here: the handler cannot
+    // tell the build's processes from the others of the group.
+    if (watch.takeTerm()) job.signal(SIGTERM);
+    if (!stopping && stopSignal() != 0) {
+      stopping = true;
+      deadline = Clock::now() + kStopGrace;
+    }
+    if (stopping ? !job.running() : job.leaderEnded() && !output.open()) break;
+    const Clock::time_point now = Clock::now();
+    if (stopping && now >= deadline) {
+      if (killed) break;
+      Logger::get()->warn(fmt::format("'{}' did not stop within {} seconds of {}; killing it",
+                                      command, kStopGrace.count(), signalName(stopSignal())));
+      killed = true;
+      deadline = now + kKillGrace;
+    }
+    // Their orphans come to quarn as they go, and go in the next round.
+    if (killed) job.signal(SIGKILL);
+    int timeout = -1;
+    if (stopping) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+      timeout = static_cast<int>(std::max<std::int64_t>(0, std::min(left, kStopPoll).count()));
+    }
+    pollfd events[2] = {{watch.fd(), POLLIN, 0}, {output.fd(), POLLIN, 0}};
+    const int ready = ::poll(events, output.open() ? 2 : 1, timeout);
+    if (ready < 0) {
+      if (errno != EINTR) std::this_thread::sleep_for(kStopPoll);
+      continue;
+    }
+    if (events[0].revents != 0) watch.drain();
+    if (output.open() && events[1].revents != 0) output.readOnce();
+  }
+  output.drain();
+  return job.status();
 }
 
 // The process group of the version command that is running, for the signal handler below.
@@ -295,7 +526,7 @@ pid_t startProbe(const std::vector<std::string>& argv, const std::string& workin
   // Only async-signal-safe calls from here on.
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
   ::setpgid(0, 0);
-  const sigset_t defaults = childDefaults();
+  const sigset_t defaults = childDefaults(true);
   for (int signal = 1; signal < NSIG; ++signal) {
     if (sigismember(&defaults, signal) == 1) ::signal(signal, SIG_DFL);
   }
@@ -331,9 +562,18 @@ CapturedOutput captureOutput(const std::vector<std::string>& argv,
   std::fflush(stdout);
   Pipe pipe;
   if (!pipe.open()) return result;
+  // The signals that end quarn wait until the guard is in place: one that came between would end
+  // quarn and leave what the probe started running.
+  sigset_t stops;
+  sigset_t saved;
+  sigemptyset(&stops);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, signal);
+  ::sigprocmask(SIG_BLOCK, &stops, &saved);
   const pid_t pid = startProbe(argv, workingDirectory, pipe.write.get(), keepStderr);
+  std::optional<ProbeGroupGuard> guard;
+  if (pid > 0) guard.emplace(pid);
+  ::sigprocmask(SIG_SETMASK, &saved, nullptr);
   if (pid < 0) return result;
-  const ProbeGroupGuard guard(pid);
   pipe.write.reset();
 
   auto remainingMs = [&]() {
@@ -400,9 +640,15 @@ ProcessStatus runShellCommand(const std::string& command, const std::string& wor
   ProcessStatus result;
   // Whatever quarn has buffered must reach the terminal before the child writes to it.
   std::fflush(stdout);
+  // On a terminal the build stays in quarn's process group, one job with quarn, as make's
+  // commands are: the terminal's Ctrl-C and Ctrl-Z, its stop of a background job that reads it
+  // and the shell's fg and bg reach quarn and the build alike. Elsewhere the build gets a group of
+  // its own, so that a signal that quarn alone receives (from a supervisor, timeout, a container
+  // stop) reaches every process of it.
+  const bool ownGroup = !onControllingTerminal();
   SpawnSetup setup;
   setup.workingDirectory(workingDirectory);
-  setup.ownProcessGroup();
+  if (ownGroup) setup.ownProcessGroup();
   Pipe pipe;
   if (onStdout) {
     if (!pipe.open()) {
@@ -413,35 +659,23 @@ ProcessStatus runShellCommand(const std::string& command, const std::string& wor
   }
   ChildEnvironment childEnvironment(environment);
   const StopSignalScope stopSignals;
+  JobWatch watch;
+  if (!watch.ready()) {
+    result.startError = std::strerror(errno);
+    return result;
+  }
+  const Adoption adoption;
   const pid_t pid = setup.spawn({kShell, "-c", command}, childEnvironment.get());
   if (pid < 0) {
     result.startError = setup.errorText();
     return result;
   }
-  setJobGroup(pid);
-  const Foreground foreground;
-  foreground.give(pid);
-  if (onStdout) {
-    pipe.write.reset();
-    char buffer[4096];
-    try {
-      for (;;) {
-        const ssize_t count = ::read(pipe.read.get(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) break;
-        onStdout(buffer, static_cast<std::size_t>(count));
-      }
-    } catch (...) {
-      // Closing the pipe ends a child that still writes; it is reaped before the error moves on.
-      pipe.read.reset();
-      waitForJob(pid, foreground);
-      setJobGroup(0);
-      throw;
-    }
-    pipe.read.reset();
-  }
-  result.status = waitForJob(pid, foreground);
-  setJobGroup(0);
+  watch.follow(pid, ownGroup ? pid : 0);
+  pipe.write.reset();
+  Job job(pid, ownGroup, adoption.adopting());
+  OutputReader output(pipe.read, onStdout);
+  result.status = waitForJob(job, watch, output, command);
+  output.rethrow();
   return result;
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cwchar>
 #include <filesystem>
 #include <mutex>
@@ -11,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/environment.hpp"
 #include "platform/process.hpp"
 #include "platform/signals.hpp"
 #include "platform/system_win32.hpp"
@@ -42,7 +42,7 @@ struct Pipe {
 // Until released, closing the job (as happens when quarn ends, however it ends) ends them all.
 class Job {
  public:
-  Job() : job_(::CreateJobObjectA(nullptr, nullptr)) { setKillOnClose(true); }
+  Job() : job_(::CreateJobObjectW(nullptr, nullptr)) { setKillOnClose(true); }
   bool ready() const { return error_ == 0; }
   DWORD error() const { return error_; }
   HANDLE get() const { return job_.get(); }
@@ -93,16 +93,6 @@ class TextModeFilter {
   bool pendingReturn_ = false;
 };
 
-std::wstring wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int size =
-      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring converted(static_cast<std::size_t>(std::max(size, 0)), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), converted.data(),
-                        size);
-  return converted;
-}
-
 // The name of an environment entry: up to the first '=' after the first character, since the
 // entries that keep each drive's current folder begin with one ("=C:=C:\work").
 std::wstring_view entryName(std::wstring_view entry) {
@@ -126,13 +116,13 @@ std::wstring environmentBlock(const EnvironmentOverrides& overrides) {
     ::FreeEnvironmentStringsW(current);
   }
   for (const auto& [name, value] : overrides) {
-    const std::wstring wideName = wide(name);
+    const std::wstring wideName = toWide(name);
     entries.erase(std::remove_if(entries.begin(), entries.end(),
                                  [&wideName](const std::wstring& entry) {
                                    return sameName(entryName(entry), wideName);
                                  }),
                   entries.end());
-    entries.push_back(wideName + L"=" + wide(value));
+    entries.push_back(wideName + L"=" + toWide(value));
   }
   std::stable_sort(
       entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
@@ -173,8 +163,8 @@ std::string quoteForRuntime(std::string_view argument) {
 }
 
 std::string commandProcessor() {
-  const char* comSpec = std::getenv("ComSpec");
-  return comSpec != nullptr && comSpec[0] != '\0' ? comSpec : "cmd.exe";
+  const std::optional<std::string> comSpec = environmentVariable("ComSpec");
+  return comSpec && !comSpec->empty() ? *comSpec : "cmd.exe";
 }
 
 // The command line that has the command processor run `command`. With /s it takes what lies
@@ -190,25 +180,66 @@ struct Started {
   DWORD error = 0;  // why the child could not start, when process is not valid
 };
 
-// Starts `commandLine` (of `program`, or of the program it names when null) in `job`, with
+// `path` as CreateProcess takes a program (`limit` MAX_PATH - 1) or a working folder (MAX_PATH - 2:
+// the folder is kept with a closing backslash). It refuses longer ones whatever the system's long
+// path setting says, and the \\?\ form, so a longer path is given by its short (8.3) name, where
+// the volume keeps one. False, with `error` set, when there is none short enough.
+bool startablePath(const std::string& path, std::size_t limit, std::wstring& startable,
+                   DWORD& error) {
+  startable = toWide(path);
+  std::wstring full = fullPath(startable);
+  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  if (full.size() <= limit) return true;
+  const std::wstring prefixed = systemPath(path);
+  std::wstring shortened(prefixed.size() + 1, L'\0');
+  const DWORD size =
+      ::GetShortPathNameW(prefixed.c_str(), shortened.data(), static_cast<DWORD>(shortened.size()));
+  if (size == 0) {
+    error = ::GetLastError();
+    return false;
+  }
+  shortened.resize(size < shortened.size() ? size : 0);
+  static constexpr std::wstring_view kUnc = L"\\\\?\\UNC\\";
+  static constexpr std::wstring_view kLocal = L"\\\\?\\";
+  if (shortened.compare(0, kUnc.size(), kUnc) == 0) {
+    shortened.replace(0, kUnc.size(), L"\\\\");
+  } else if (shortened.compare(0, kLocal.size(), kLocal) == 0) {
+    shortened.erase(0, kLocal.size());
+  }
+  if (shortened.empty() || shortened.size() > limit) {
+    error = ERROR_FILENAME_EXCED_RANGE;
+    return false;
+  }
+  startable = std::move(shortened);
+  return true;
+}
+
+// Starts `commandLine` (of `program`, or of the program it names when empty) in `job`, with
 // `standard` as its input, output and error. It is held until it is in the job, so that nothing
 // it starts can escape.
-void start(Started& child, const char* program, const std::string& commandLine,
+void start(Started& child, const std::string& program, const std::string& commandLine,
            const std::string& workingDirectory, const HANDLE (&standard)[3], const Job& job,
            std::wstring* environment) {
-  STARTUPINFOA startup{};
+  std::wstring application;
+  std::wstring folder;
+  if ((!program.empty() && !startablePath(program, MAX_PATH - 1, application, child.error)) ||
+      (!workingDirectory.empty() &&
+       !startablePath(workingDirectory, MAX_PATH - 2, folder, child.error))) {
+    return;
+  }
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = standard[0];
   startup.hStdOutput = standard[1];
   startup.hStdError = standard[2];
   const DWORD flags = CREATE_SUSPENDED | (environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0);
-  std::string line = commandLine;  // CreateProcessA may write to it
+  std::wstring line = toWide(commandLine);  // CreateProcessW may write to it
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessA(program, line.data(), nullptr, nullptr, TRUE, flags,
+  if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr,
+                        nullptr, TRUE, flags,
                         environment != nullptr ? environment->data() : nullptr,
-                        workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
-                        &info)) {
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
     child.error = ::GetLastError();
     return;
   }
@@ -231,7 +262,7 @@ int exitStatus(HANDLE process) {
   return static_cast<int>(code);
 }
 
-CapturedOutput captureOutput(const char* program, const std::string& commandLine,
+CapturedOutput captureOutput(const std::string& program, const std::string& commandLine,
                              const std::string& workingDirectory, bool keepStderr,
                              std::chrono::milliseconds timeout, std::size_t readSize,
                              const EnoughOutput& enough) {
@@ -241,7 +272,7 @@ CapturedOutput captureOutput(const char* program, const std::string& commandLine
   Pipe pipe;
   if (!pipe.open()) return result;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  const Handle nul(::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+  const Handle nul(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
                                  nullptr));
   const Job job;
@@ -324,7 +355,7 @@ ProcessStatus runShellCommand(const std::string& command, const std::string& wor
   const HANDLE standard[3] = {::GetStdHandle(STD_INPUT_HANDLE),
                               onStdout ? pipe.write.get() : ::GetStdHandle(STD_OUTPUT_HANDLE),
                               ::GetStdHandle(STD_ERROR_HANDLE)};
-  start(child, nullptr, shellLine(command), workingDirectory, standard, job,
+  start(child, {}, shellLine(command), workingDirectory, standard, job,
         environment.empty() ? nullptr : &block);
   if (!child.process.valid()) {
     result.startError = systemMessage(child.error);
@@ -372,8 +403,8 @@ std::string quoteArgument(std::string_view argument) {
 CapturedOutput captureShellOutput(const std::string& command, const std::string& workingDirectory,
                                   std::chrono::milliseconds timeout, std::size_t readSize,
                                   const EnoughOutput& enough) {
-  return captureOutput(nullptr, shellLine(command + " 2>&1"), workingDirectory, true, timeout,
-                       readSize, enough);
+  return captureOutput({}, shellLine(command + " 2>&1"), workingDirectory, true, timeout, readSize,
+                       enough);
 }
 
 CapturedOutput captureProgramOutput(const std::vector<std::string>& argv,
@@ -386,11 +417,11 @@ CapturedOutput captureProgramOutput(const std::vector<std::string>& argv,
     line += quoteForRuntime(argument);
   }
   // A relative path is taken from the folder the program runs in, as it is on POSIX.
-  std::filesystem::path program(argv[0]);
+  std::filesystem::path program(toWide(argv[0]));
   if (program.is_relative() && !workingDirectory.empty()) {
-    program = std::filesystem::path(workingDirectory) / program;
+    program = std::filesystem::path(toWide(workingDirectory)) / program;
   }
-  return captureOutput(program.string().c_str(), line, workingDirectory, false, timeout, 4096, {});
+  return captureOutput(toUtf8(program.native()), line, workingDirectory, false, timeout, 4096, {});
 }
 
 }  // namespace quarn::platform

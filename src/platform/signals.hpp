@@ -8,9 +8,9 @@ void resetInheritedSignals();
 
 // While one lives, the signals that ask quarn to stop (SIGINT, SIGQUIT, SIGTERM and SIGHUP; on
 // Windows, Ctrl-C, Ctrl-Break and the closing of the console) do not end quarn at once: the first
-// is recorded for stopSignal(), and each is passed on to the running job (see runShellCommand),
-// so that quarn can finish what it was doing, report and then end as the signal asks. A signal
-// that quarn was started with ignored stays ignored.
+// is recorded for stopSignal(), and each reaches the running command (see runShellCommand), so
+// that quarn can wait for it to end, report and then end as the signal asks. A signal that quarn
+// was started with ignored stays ignored.
 class StopSignalScope {
  public:
   StopSignalScope();

@@ -1,10 +1,46 @@
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
+
+#include "platform/system_posix.hpp"
 
 namespace quarn::platform {
 
-// The process group of the running job, to which the stop signals are passed on; 0 for none.
-void setJobGroup(pid_t group);
+// While one lives, inside a StopSignalScope, quarn is waiting for a job: fd() becomes readable
+// whenever a stop signal arrives or a child of quarn ends, so that one poll waits for both, and
+// once follow() has named the job the stop signals are passed on to it.
+class JobWatch {
+ public:
+  JobWatch();
+  JobWatch(const JobWatch&) = delete;
+  JobWatch& operator=(const JobWatch&) = delete;
+  ~JobWatch();
+
+  // False when the pipe could not be made; errno tells why.
+  bool ready() const { return read_.get() >= 0; }
+  int fd() const { return read_.get(); }
+  // Empties the pipe after a wake-up.
+  void drain() const;
+
+  // From now on the stop signals reach the job led by `leader`. In a process group of its own
+  // (`group`), each is passed on to the whole group, then SIGCONT, so that a stopped job acts on
+  // it. In quarn's own group (`group` 0) the terminal or the sender has sent SIGINT, SIGQUIT and
+  // SIGHUP to every process already; SIGTERM, which a supervisor or `kill` sends to quarn alone,
+  // is for quarn's wait to pass on (see takeTerm). A signal that came before is passed on now, in
+  // quarn's group to the leader, which was not there to get it.
+  void follow(pid_t leader, pid_t group);
+
+  // Whether a SIGTERM came, since follow() or the last call, that quarn must pass on to a job in
+  // quarn's group.
+  bool takeTerm();
+
+ private:
+  FileDescriptor read_;
+  FileDescriptor write_;
+  struct sigaction savedChild_ {};
+  bool childHandled_ = false;
+  sig_atomic_t termsTaken_ = 0;
+};
 
 }  // namespace quarn::platform

@@ -14,9 +14,9 @@ std::string locateIn(const std::string& name, std::vector<std::string> directori
                      const std::string& where) {
   if (!where.empty()) {
     for (std::string& directory : directories) {
-      if (std::filesystem::path(directory).is_relative()) {
-        directory = (std::filesystem::path(where) / directory).string();
-      }
+      // u8path: on Windows a plain std::string is read in the ANSI code page.
+      const std::filesystem::path entry = std::filesystem::u8path(directory);
+      if (entry.is_relative()) directory = (std::filesystem::u8path(where) / entry).u8string();
     }
   }
   return platform::findExecutableIn(name, directories);
@@ -25,8 +25,7 @@ std::string locateIn(const std::string& name, std::vector<std::string> directori
 class SystemEnvironment : public Environment {
  public:
   std::optional<std::string> variable(const std::string& name) const override {
-    const char* value = std::getenv(name.c_str());
-    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    return platform::environmentVariable(name);
   }
   std::string locate(const std::string& name, const std::string& where) const override {
     return locateIn(name, platform::searchPathDirectories(), where);

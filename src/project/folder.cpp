@@ -13,14 +13,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Asked of the platform, which takes paths of any length and sees junctions as links.
 fs::file_type typeOf(const std::string& path, bool followLinks) {
   std::error_code error;
-  return (followLinks ? fs::status(path, error) : fs::symlink_status(path, error)).type();
+  return platform::fileType(path, followLinks, error);
 }
 
 }  // namespace
 
-std::string Folder::at(const std::string& name) const { return (fs::path(path_) / name).string(); }
+// u8path: on Windows a plain std::string is read in the ANSI code page.
+std::string Folder::at(const std::string& name) const {
+  return (fs::u8path(path_) / fs::u8path(name)).u8string();
+}
 
 bool Folder::hasFile(const std::string& name) const {
   return typeOf(at(name), true) == fs::file_type::regular;

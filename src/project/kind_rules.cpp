@@ -34,10 +34,10 @@ std::vector<std::string> lockfileFolders(const std::string& folder) {
   std::vector<std::string> folders{folder};
   const WorkTree tree = findWorkTree(folder);
   if (tree.system == WorkTree::System::None) return folders;
-  fs::path current = absoluteFolder(folder);
-  while (current.string() != tree.root && current.has_relative_path()) {
+  fs::path current = fs::u8path(absoluteFolder(folder));
+  while (current.u8string() != tree.root && current.has_relative_path()) {
     current = current.parent_path();
-    folders.push_back(current.string());
+    folders.push_back(current.u8string());
   }
   return folders;
 }
@@ -86,8 +86,8 @@ std::string relativeTo(const std::string& folder, const std::string& inner,
                        const std::string& name) {
   if (inner == folder) return name;
   const fs::path relative =
-      fs::path(inner).lexically_relative(fs::path(absoluteFolder(folder))) / name;
-  return relative.string();
+      fs::u8path(inner).lexically_relative(fs::u8path(absoluteFolder(folder))) / fs::u8path(name);
+  return relative.u8string();
 }
 
 // The install command of `manager` for a clean checkout.

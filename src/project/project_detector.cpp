@@ -86,18 +86,16 @@ MarkerSet markersMatchedByName(std::string_view name) {
 // Returns whether `candidate` exists, links followed; "not found" in any form is false.
 bool existsFollowingLinks(const fs::path& candidate) {
   std::error_code error;
-  const bool found = fs::exists(candidate, error);
+  const fs::file_type type = platform::fileType(candidate.u8string(), true, error);
   if (error) throw fs::filesystem_error("exists", candidate, error);
-  return found;
+  return type != fs::file_type::not_found;
 }
 
-bool isDirectory(const std::string& path) {
+bool isDirectory(const fs::path& path) {
   std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (error && status.type() != fs::file_type::not_found) {
-    throw fs::filesystem_error("status", path, error);
-  }
-  return status.type() == fs::file_type::directory;
+  const fs::file_type type = platform::fileType(path.u8string(), true, error);
+  if (error) throw fs::filesystem_error("status", path, error);
+  return type == fs::file_type::directory;
 }
 
 // Every marker some entry of a folder matches by name, and the first entry that matched each.
@@ -135,7 +133,8 @@ std::string ProjectDetector::getTypeName(ProjectType type) const {
 }
 
 Detection ProjectDetector::detectMarker(const std::string& path) const {
-  const fs::path directory(path.empty() ? "." : path);
+  // u8path: on Windows a plain std::string is read in the ANSI code page.
+  const fs::path directory = fs::u8path(path.empty() ? "." : path);
   const std::vector<MarkerEntry>& all = markers();
   bool listingTaken = false;
   Listing listed;
@@ -144,14 +143,14 @@ Detection ProjectDetector::detectMarker(const std::string& path) const {
     const fs::path candidate = directory / marker.name;
     std::string entry;
     if (marker.executable) {
-      if (!platform::isExecutableFile(candidate.string())) continue;
+      if (!platform::isExecutableFile(candidate.u8string())) continue;
       entry = std::string(marker.name);
     } else {
       const bool found = existsFollowingLinks(candidate);
       // The listing is the same for every marker, so it is taken once, at the first miss.
       if (!found && !listingTaken) {
         listingTaken = true;
-        if (isDirectory(directory.string())) listed = markersInListing(directory.string());
+        if (isDirectory(directory)) listed = markersInListing(directory.u8string());
       }
       if (!found && !listed.markers.test(i)) continue;
       // The entry that matched is the evidence: "App.csproj", not ".csproj".
@@ -159,7 +158,7 @@ Detection ProjectDetector::detectMarker(const std::string& path) const {
     }
     const Kind* kind = marker.kind;
     if (marker.marker->rule != nullptr) {
-      kind = marker.marker->rule(*marker.kind, Folder(directory.string()), entry);
+      kind = marker.marker->rule(*marker.kind, Folder(directory.u8string()), entry);
       if (kind == nullptr) continue;
     }
     return {kind->type, kind, std::move(entry)};

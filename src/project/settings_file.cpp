@@ -33,7 +33,7 @@ std::string stringValue(const std::string& file, const std::string& key, const t
 std::optional<ProjectSettings> readProjectSettings(const std::string& folder,
                                                    const std::string& shownFolder) {
   const auto inFolder = [](const std::string& name) {
-    return (std::filesystem::path(name.empty() ? "." : name) / kSettingsFileName).string();
+    return (std::filesystem::u8path(name.empty() ? "." : name) / kSettingsFileName).u8string();
   };
   const platform::FileText text = platform::readRegularFile(inFolder(folder), kSizeLimit);
   const std::string file = inFolder(shownFolder.empty() ? folder : shownFolder);

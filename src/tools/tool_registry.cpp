@@ -81,7 +81,8 @@ ToolRegistry::ToolRegistry(const std::vector<std::string>& declared,
 }
 
 const ToolInfo* ToolRegistry::find(const std::string& tool) const {
-  const auto it = tools_.find(isPath(tool) ? std::filesystem::path(tool).stem().string() : tool);
+  const auto it =
+      tools_.find(isPath(tool) ? std::filesystem::u8path(tool).stem().u8string() : tool);
   return it == tools_.end() ? nullptr : &it->second;
 }
 
@@ -97,7 +98,8 @@ std::string ToolRegistry::getInstallGuide(const std::string& tool) const {
 
 std::string ToolRegistry::locate(const std::string& tool, const std::string& where) {
   if (isPath(tool)) {
-    const std::string path = (std::filesystem::path(where) / tool).string();
+    const std::string path =
+        (std::filesystem::u8path(where) / std::filesystem::u8path(tool)).u8string();
     return platform::isExecutableFile(path) ? path : std::string();
   }
   return Environment::system().locate(tool, where);

@@ -1,6 +1,7 @@
 // Bad input and faults, end to end: each ends with a clear message and a status, never a crash,
 // a hang or a lost file.
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -9,8 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,6 +23,8 @@
 #include <gtest/gtest.h>
 
 #include "support/test_support.hpp"
+
+extern char** environ;
 
 namespace quarn {
 namespace {
@@ -295,10 +301,15 @@ TEST(Faults, CtrlCDuringAVersionProbeLeavesNoProbeRunning) {
 }
 
 // A fake tool that builds by touching "built" and otherwise waits on a child, as a build tool's
-// shell does: it records its own id and then its child's in `pidFile`.
-std::string touchOrWaitOnAChild(const fs::path& pidFile) {
+// shell does: it records its own id and then its child's in `pidFile`. A child that `cleansUp`
+// is a recipe with a trap: at SIGTERM or SIGHUP it takes a moment to print "cleanup-done", after
+// the tool itself has gone, and its own child is recorded too.
+std::string touchOrWaitOnAChild(const fs::path& pidFile, bool cleansUp = false) {
   const std::string file = "'" + pidFile.string() + "'";
-  const std::string child = "'echo $$ >> \"$0.tmp\"; mv \"$0.tmp\" \"$0\"; exec sleep 60'";
+  const std::string child =
+      cleansUp ? "'trap \"sleep 0.3; echo cleanup-done; exit 1\" TERM HUP; sleep 60 & "
+                 "printf \"%s\\n\" $$ $! >> \"$0.tmp\"; mv \"$0.tmp\" \"$0\"; wait'"
+               : "'echo $$ >> \"$0.tmp\"; mv \"$0.tmp\" \"$0\"; exec sleep 60'";
   const std::string build = "if [ \"$1\" = build ]; then touch built; exit 0; fi\n";
   return build + "echo $$ > " + file + ".tmp\n/bin/sh -c " + child + " " + file;
 }
@@ -318,7 +329,8 @@ std::function<void(int)> signalOnceStarted(const fs::path& pidFile, int signal, 
 }
 
 // A stop signal during a step ends every process of the step, nothing runs after it, and quarn
-// then ends by that same signal.
+// then ends by that same signal. It reports only once every process of the step has ended, also
+// one that cleans up after the tool has gone.
 TEST(Faults, AStopSignalEndsTheStepAndThenQuarnBySignal) {
   struct Case {
     std::string name;
@@ -327,6 +339,7 @@ TEST(Faults, AStopSignalEndsTheStepAndThenQuarnBySignal) {
     std::vector<std::string> args;
     std::string marker, tool;
     std::string verdict;  // empty: none
+    bool cleansUp = false;
   };
   // clang-format off
   const Case cases[] = {
@@ -348,27 +361,36 @@ TEST(Faults, AStopSignalEndsTheStepAndThenQuarnBySignal) {
        "\n[error] ✗ Tests failed ("},
       {"SIGTERM, version probe",   SIGTERM, false, {"validate", "app"}, "pom.xml",    "mvn", ""},
       {"SIGHUP, version probe",    SIGHUP,  false, {"validate", "app"}, "pom.xml",    "mvn", ""},
+      {"SIGTERM, build cleaning up", SIGTERM, false, {"build", "app"},  "Makefile",   "make",
+       "\n[error] ✗ Build failed (", true},
+      {"SIGHUP, clean cleaning up", SIGHUP, false, {"clean", "app"},    "Cargo.toml", "cargo",
+       "[error] ✗ Clean interrupted (", true},
   };
   // clang-format on
   for (const Case& c : cases) {
     Workspace ws;
     ws.dir.write("app/" + c.marker);
     const fs::path started = ws.dir / "started";
-    ws.tools.add(c.tool, touchOrWaitOnAChild(started));
+    ws.tools.add(c.tool, touchOrWaitOnAChild(started, c.cleansUp));
     bool ended = false;
     ws.options.whileRunning = signalOnceStarted(started, c.signal, c.toGroup, ended);
     const test::RunResult result = ws.quarn(c.args);
     EXPECT_EQ(result.status, 128 + c.signal) << c.name << "\n" << result.out;
     EXPECT_TRUE(result.signalled) << c.name;
     EXPECT_TRUE(contains(result.out, c.verdict)) << c.name << "\n" << result.out;
+    if (c.cleansUp) {
+      EXPECT_LT(result.out.find("cleanup-done\n"), result.out.find(c.verdict))
+          << c.name << ": reported before the step had ended\n"
+          << result.out;
+    }
     EXPECT_TRUE(ended) << c.name << ": the tool never ran, or a process of it outlived the signal";
     EXPECT_FALSE(fs::exists(ws.dir / "app/built")) << c.name << ": built after the signal";
   }
 }
 
-// On a terminal the build's own process group holds the foreground while it runs, so that the
-// terminal's Ctrl-C and reads reach it; afterwards the foreground is quarn's again.
-TEST(Faults, OnATerminalTheBuildHoldsTheForegroundAndQuarnTakesItBack) {
+// On a terminal the build runs in quarn's process group, which keeps the terminal's foreground: the
+// build is part of quarn's job, as make's commands are, from its first instruction on.
+TEST(Faults, OnATerminalTheBuildRunsInQuarnsGroupWhichKeepsTheForeground) {
   Workspace ws;
   ws.dir.write("app/Makefile");
   // Fields 5 and 8 of /proc/PID/stat: the process group and the terminal's foreground group.
@@ -393,55 +415,328 @@ TEST(Faults, OnATerminalTheBuildHoldsTheForegroundAndQuarnTakesItBack) {
   const auto [afterGroup, after] = pair("after");
   ASSERT_FALSE(quarnGroup.empty() || makeGroup.empty() || afterGroup.empty()) << result.out;
   EXPECT_EQ(before, quarnGroup) << "quarn must start in the foreground";
-  EXPECT_NE(makeGroup, quarnGroup) << result.out;
-  EXPECT_EQ(makeForeground, makeGroup) << result.out;
+  EXPECT_EQ(makeGroup, quarnGroup) << result.out;
+  EXPECT_EQ(makeForeground, quarnGroup) << result.out;
   EXPECT_EQ(after, quarnGroup) << result.out;
 }
 
-// Ctrl-Z on the terminal stops the build; quarn stops too and takes the terminal back, so that
-// the shell sees its job stopped, and once continued it hands the terminal back to the build.
-TEST(Faults, CtrlZStopsTheBuildAndQuarnWithItUntilContinued) {
-  Workspace ws;
-  ws.dir.write("app/Makefile");
-  const fs::path started = ws.dir / "started";
-  ws.tools.add("make", "echo $$ > '" + started.string() + "'; sleep 1; echo finished");
-  int terminal = -1;
-  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::setenv("PATH", ws.tools.dir().c_str(), 1);
-    ::setenv("HOME", ws.dir.path().c_str(), 1);
-    if (::chdir(ws.dir.path().c_str()) == 0)
-      ::execl(QUARN_BINARY, "quarn", "build", "app", nullptr);
-    ::_exit(127);
+// A process of a terminal's session, as /proc tells it.
+struct Member {
+  pid_t pid;
+  char state;
+  long group;
+};
+
+// The processes of the session `session` but its leader that have not ended.
+std::vector<Member> sessionMembers(pid_t session) {
+  std::vector<Member> members;
+  std::error_code error;
+  for (fs::directory_iterator entry("/proc", error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = test::readFile(entry->path() / "stat");
+    const size_t fields = stat.rfind(") ");
+    if (fields == std::string::npos) continue;
+    std::istringstream values(stat.substr(fields + 2));
+    char state = 0;
+    long parent = 0, group = 0, sid = 0;
+    if (!(values >> state >> parent >> group >> sid)) continue;
+    const pid_t pid = std::stoi(name);
+    if (sid == session && pid != session && state != 'Z') members.push_back({pid, state, group});
   }
-  const auto state = [pid] {
-    const std::string stat = test::readFile("/proc/" + std::to_string(pid) + "/stat");
-    return stat.substr(stat.rfind(") ") + 2, 1);
+  return members;
+}
+
+// An interactive bash on a pseudo-terminal of its own, in `ws`, with quarn on its PATH, driven as a
+// user at the keyboard drives it: type() sends keys (Ctrl-C is "\x03", Ctrl-Z "\x1a"), shows()
+// reads the screen. Every wait is bounded; whatever still runs on the terminal at the end is
+// killed.
+class InteractiveShell {
+ public:
+  static constexpr const char* kPrompt = "quarn-test$ ";
+
+  explicit InteractiveShell(const Workspace& ws) {
+    fs::create_symlink(QUARN_BINARY, ws.tools.dir() / "quarn");
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string text(*entry);
+      const std::string name = text.substr(0, text.find('='));
+      if (name != "PATH" && name != "HOME" && name != "PS1" && name != "TERM" && name != "ENV" &&
+          name != "BASH_ENV" && name != "HISTFILE" && name != "NO_COLOR") {
+        env.push_back(text);
+      }
+    }
+    env.insert(env.end(), {"PATH=" + ws.tools.dir().string(), "HOME=" + ws.dir.path().string(),
+                           std::string("PS1=") + kPrompt, "TERM=dumb", "HISTFILE=", "NO_COLOR=1"});
+    std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
+    for (std::string& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    // -b: the shell tells of a job that stops or ends at once, not at the next prompt.
+    const char* argv[] = {"bash", "--norc", "--noprofile", "-ib", nullptr};
+    const std::string dir = ws.dir.path().string();
+    pid_ = ::forkpty(&terminal_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      if (::chdir(dir.c_str()) == 0) ::execve("/bin/bash", const_cast<char**>(argv), envp.data());
+      ::_exit(127);
+    }
+  }
+  InteractiveShell(const InteractiveShell&) = delete;
+  InteractiveShell& operator=(const InteractiveShell&) = delete;
+  ~InteractiveShell() {
+    if (pid_ <= 0) return;
+    for (const Member& member : sessionMembers(pid_)) ::kill(member.pid, SIGKILL);
+    ::kill(pid_, SIGKILL);
+    ::close(terminal_);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+
+  bool started() const { return pid_ > 0; }
+  const std::string& screen() const { return screen_; }
+
+  void type(const std::string& keys) const {
+    for (size_t done = 0; done < keys.size();) {
+      const ssize_t count = ::write(terminal_, keys.data() + done, keys.size() - done);
+      if (count <= 0) return;
+      done += static_cast<size_t>(count);
+    }
+  }
+
+  // Waits a few seconds at most for `text` to show after what earlier calls found.
+  bool shows(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+      const size_t at = screen_.find(text, seen_);
+      if (at != std::string::npos) {
+        seen_ = at + text.size();
+        return true;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd readable{terminal_, POLLIN, 0};
+      if (::poll(&readable, 1, static_cast<int>(left.count())) <= 0) continue;
+      char buffer[4096];
+      const ssize_t count = ::read(terminal_, buffer, sizeof buffer);
+      if (count <= 0) return false;
+      screen_.append(buffer, static_cast<size_t>(count));
+    }
+  }
+
+  // The processes on the terminal but the shell: " PID(state, group)" each.
+  std::string processes() const {
+    std::string text;
+    for (const Member& m : sessionMembers(pid_)) {
+      text += " " + std::to_string(m.pid) + "(" + m.state + ", " + std::to_string(m.group) + ")";
+    }
+    return text;
+  }
+
+  // Whether, within a few seconds, every process on the terminal but the shell is stopped, all in
+  // one process group, the one job the shell knows (`stopped`); or none is left at all. A shell
+  // whose child stopped between vfork and exec waits for it in the kernel (state D).
+  bool jobIs(bool stopped) const {
+    for (int i = 0; i < 500; ++i) {
+      const std::vector<Member> members = sessionMembers(pid_);
+      const bool oneStoppedJob =
+          !members.empty() && std::all_of(members.begin(), members.end(), [&](const Member& m) {
+            return (m.state == 'T' || m.state == 'D') && m.group == members.front().group;
+          });
+      if (stopped ? oneStoppedJob : members.empty()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int terminal_ = -1;
+  std::string screen_;
+  size_t seen_ = 0;
+};
+
+// On a terminal quarn and its build are one job of the shell, as make and its commands are: Ctrl-C
+// reaches the script around quarn too, Ctrl-Z stops them all, fg and bg work, a background build
+// that reads the terminal is stopped until fg, and quarn reports after the build has ended.
+TEST(Faults, OnATerminalQuarnAndItsBuildAreOneJob) {
+  struct Step {
+    std::string keys;         // typed first
+    std::string shows;        // then awaited on the screen; empty: nothing
+    bool stopped = false;     // then quarn and the build must be one stopped job
+    bool typedLater = false;  // typed a moment after the step before, as a user would
   };
-  for (int i = 0; i < 500 && !fs::exists(started); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  struct Case {
+    std::string name;
+    std::string build;  // app/build.sh
+    std::vector<Step> steps;
+    std::string never;  // must not show; empty: nothing
+  };
+  const std::string prompt = InteractiveShell::kPrompt;
+  const std::string sleeps = "echo build-started; sleep 1; echo build-finished\n";
+  const std::vector<Case> cases = {
+      {"Ctrl-C stops a script's loop around quarn",
+       "echo build-started; sleep 10\n",
+       {{"bash loop.sh\n", "build-started"},
+        {"\x03", prompt, false, true},
+        {"echo rc:$?\n", "rc:130"}},
+       "iteration"},
+      {"a background build that reads the terminal stops until fg",
+       "echo build-started; read line; echo \"read:$line\"\n",
+       {{"quarn build app -q &\n", "Stopped", true},
+        {"fg\n", "fg\r\nquarn build app -q\r\n"},
+        {"typed-line\n", "read:typed-line"},
+        {"", "✓ Build successful"},
+        {"echo rc:$?\n", "rc:0"}},
+       ""},
+      {"Ctrl-Z then bg: the build goes on, a Ctrl-C at the prompt is the shell's",
+       sleeps,
+       {{"quarn build app -q\n", "build-started"},
+        {"\x1a", "Stopped", true},
+        {"bg\n", "quarn build app -q &"},
+        {"\x03", prompt, false, true},
+        {"", "build-finished"},
+        {"", "✓ Build successful"}},
+       "Build failed"},
+      {"a script's background quarn keeps its build through the script's Ctrl-C",
+       sleeps,
+       {{"bash -c 'quarn build app -q & wait'\n", "build-started"},
+        {"\x03", prompt, false, true},
+        {"", "build-finished"},
+        {"", "✓ Build successful"}},
+       "Build failed"},
+      {"Ctrl-Z stops quarn and the build until fg",
+       sleeps,
+       {{"quarn build app -q\n", "build-started"},
+        {"\x1a", "Stopped", true},
+        {"fg\n", "build-finished"},
+        {"", "✓ Build successful"},
+        {"echo rc:$?\n", "rc:0"}},
+       ""},
+      {"a SIGTERM to quarn alone reaches every process of the build",
+       "trap 'echo got-term; exit 1' TERM\nsleep 10 &\necho build-started\nwait\n",
+       {{"quarn build app -q &\n", "build-started"},
+        {"kill $!\n", "got-term"},
+        {"", "✗ Build failed"},
+        {"", "Terminated"}},
+       ""},
+      {"under timeout quarn reports after the build's clean-up",
+       "trap 'sleep 0.3; echo cleanup-done; exit 1' TERM\nsleep 10 &\necho build-started\nwait\n",
+       {{"timeout 0.5 quarn build app -q; echo rc:$?\n", "build-started"},
+        {"", "cleanup-done"},
+        {"", "✗ Build failed"},
+        {"", "rc:124"}},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Workspace ws;
+    ws.tools.linkSystem({"timeout"});
+    ws.dir.write("app/quarn.toml", "build = \"/bin/sh build.sh\"\n");
+    ws.dir.write("app/build.sh", c.build);
+    ws.dir.write("loop.sh",
+                 "for i in 1 2 3; do quarn build app -q; echo \"iteration $i rc=$?\"; done\n");
+    InteractiveShell shell(ws);
+    ASSERT_TRUE(shell.started());
+    ASSERT_TRUE(shell.shows(prompt)) << shell.screen();
+    bool ok = true;
+    for (const Step& step : c.steps) {
+      if (step.typedLater) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      shell.type(step.keys);
+      ok = step.shows.empty() || shell.shows(step.shows);
+      EXPECT_TRUE(ok) << "never showed \"" << step.shows << "\"\n" << shell.screen();
+      if (ok && step.stopped) {
+        ok = shell.jobIs(true);
+        EXPECT_TRUE(ok) << "quarn and its build are not one stopped job:" << shell.processes()
+                        << "\n"
+                        << shell.screen();
+      }
+      if (!ok) break;
+    }
+    if (!c.never.empty()) {
+      EXPECT_FALSE(contains(shell.screen(), c.never)) << shell.screen();
+    }
+    if (ok) {
+      EXPECT_TRUE(shell.jobIs(false)) << "a process outlived the job\n" << shell.screen();
+    }
   }
-  const pid_t build = ::tcgetpgrp(terminal);
-  EXPECT_NE(build, pid);
-  ::killpg(build, SIGTSTP);
-  for (int i = 0; i < 500 && state() != "T"; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// A build that ignores the stop signal is killed 10 seconds after it, with a line that says so,
+// and quarn reports only then, in its own group as in quarn's. The rows run at once, so that the
+// test takes those 10 seconds once.
+TEST(Faults, ABuildThatOutlivesAStopSignalIsKilledAfterTenSeconds) {
+  struct Case {
+    std::string name;
+    bool terminal;  // under timeout on a terminal; else SIGTERM to quarn alone, without one
+    int status;
+  };
+  const Case cases[] = {
+      {"no terminal: the build's own group", false, 128 + SIGTERM},
+      {"on a terminal: quarn's group", true, 124},
+  };
+  std::vector<std::unique_ptr<Workspace>> spaces;
+  std::vector<std::future<test::RunResult>> runs;
+  for (const Case& c : cases) {
+    auto ws = std::make_unique<Workspace>();
+    ws->tools.linkSystem({"timeout"});
+    ws->options.env["NO_COLOR"] = "1";
+    ws->dir.write("app/quarn.toml", "build = \"/bin/sh build.sh\"\n");
+    ws->dir.write("app/build.sh",
+                  "trap '' TERM\nsleep 30 &\nprintf '%s\\n' $$ $! > pids.tmp\nmv pids.tmp pids\n"
+                  "wait\n");
+    const fs::path pids = ws->dir / "app/pids";
+    if (c.terminal) {
+      const std::string line = "timeout 0.5 " + std::string(QUARN_BINARY) + " build app";
+      runs.push_back(std::async(std::launch::async, [line, options = ws->options] {
+        return test::runProgram({"script", "-qefc", line, "/dev/null"}, options);
+      }));
+    } else {
+      ws->options.whileRunning = [pids](int pid) {
+        for (int i = 0; i < 1000 && !fs::exists(pids); ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::kill(pid, SIGTERM);
+      };
+      runs.push_back(std::async(std::launch::async, [&ws = *ws] {
+        return ws.quarn({"build", "app"});
+      }));
+    }
+    spaces.push_back(std::move(ws));
   }
-  EXPECT_EQ(state(), "T");
-  EXPECT_EQ(::tcgetpgrp(terminal), pid);
-  ::kill(pid, SIGCONT);
-  ::killpg(build, SIGCONT);  // what quarn does too; should it not, the test still ends
-  std::string out;
-  char buffer[4096];
-  for (ssize_t count; (count = ::read(terminal, buffer, sizeof buffer)) > 0;)
-    out.append(buffer, count);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ::close(terminal);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
-  EXPECT_TRUE(contains(out, "finished\r\n")) << out;
-  EXPECT_TRUE(contains(out, "✓ Build successful (")) << out;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const Case& c = cases[i];
+    const test::RunResult result = runs[i].get();
+    EXPECT_EQ(result.status, c.status) << c.name << "\n" << result.out;
+    const size_t warning = result.out.find(
+        "[warning] '/bin/sh build.sh' did not stop within 10 seconds of SIGTERM; killing it");
+    EXPECT_NE(warning, std::string::npos) << c.name << "\n" << result.out;
+    EXPECT_LT(warning, result.out.find("[error] ✗ Build failed (10s)")) << c.name << result.out;
+    EXPECT_TRUE(test::processEnds(spaces[i]->dir / "app/pids")) << c.name;
+  }
+}
+
+// As process 1 of a container (here of a process namespace of its own) quarn reaps what the build
+// leaves orphaned while it runs; without it those processes stay zombies until quarn ends.
+TEST(Faults, AsProcessOneQuarnReapsWhatTheBuildLeavesOrphaned) {
+  Workspace ws;
+  ws.tools.linkSystem({"unshare", "grep"});
+  ws.dir.write("app/quarn.toml", "build = \"/bin/sh build.sh\"\n");
+  ws.dir.write("app/build.sh",
+               "(sleep 0.1 &)\nsleep 0.5\n"
+               "echo \"zombies: $(cat /proc/[0-9]*/stat 2>/dev/null | grep -c ') Z ')\"\n");
+  const std::vector<std::string> unshare{"unshare", "--pid", "--fork", "--mount-proc"};
+  std::vector<std::string> probe = unshare;
+  probe.emplace_back("/bin/true");
+  if (test::runProgram(probe, ws.options).status != 0) {
+    GTEST_SKIP() << "cannot make a process namespace here";
+  }
+  std::vector<std::string> argv = unshare;
+  argv.insert(argv.end(), {QUARN_BINARY, "build", "app"});
+  const test::RunResult result = test::runProgram(argv, ws.options);
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_TRUE(contains(result.out, "\nzombies: 0\n")) << result.out;
 }
 
 // A parent that ignores SIGCHLD passes that on; quarn must still learn how its children ended.
@@ -609,14 +904,19 @@ TEST(Faults, AFailedCleanStepStopsBeforeTheBuild) {
     std::string marker;
     std::string error;
     std::string verdict;  // empty: none
+    int cleanStatus = 3;  // cargo clean's
   };
   const std::string locked =
       "[error] Could not remove 'app/build/locked/file': Permission denied\n";
   const std::string cargo = "[error] 'cargo clean' failed with status 3\n";
+  // 130 with no signal anywhere is a failure like any other, not an interruption.
+  const std::string cargo130 = "[error] 'cargo clean' failed with status 130\n";
   const Case cases[] = {
       {{"rebuild", "app"}, "Makefile", locked, ""},
       {{"clean", "app"}, "Makefile", locked, "[error] ✗ Clean failed ("},
       {{"rebuild", "app"}, "Cargo.toml", cargo, ""},
+      {{"rebuild", "app"}, "Cargo.toml", cargo130, "", 130},
+      {{"clean", "app"}, "Cargo.toml", cargo130, "[error] ✗ Clean failed (", 130},
   };
   for (const Case& c : cases) {
     OpenWorkspace ws;
@@ -627,7 +927,8 @@ TEST(Faults, AFailedCleanStepStopsBeforeTheBuild) {
     for (const char* open : {"app", "app/build"}) fs::permissions(ws.dir / open, fs::perms::all);
     const OpenTools tools;
     tools.add("make", "touch built");
-    tools.add("cargo", "[ \"$1\" = clean ] && exit 3; touch built");
+    tools.add("cargo",
+              "[ \"$1\" = clean ] && exit " + std::to_string(c.cleanStatus) + "; touch built");
     ws.options.env["PATH"] = tools.searchPath();
     bool skipped = false;
     const test::RunResult result = runUnprivileged(c.args, ws.options, skipped);

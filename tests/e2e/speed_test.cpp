@@ -133,8 +133,8 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
     }
     for (const std::string& tool : c.installed) ws.tools.add(tool, "true");
     ws.tools.linkSystem({"env", "grep", "sort"});
-    // What the user of this run set (a developer's own compiler launcher, ccache's folder) is no
-    // case's.
+    // What the developer running the tests set (ccache's own folder too) must not decide the
+    // outcome.
     for (const char* name :
          {"CMAKE_BUILD_PARALLEL_LEVEL", "CMAKE_GENERATOR", "CMAKE_C_COMPILER_LAUNCHER",
           "CMAKE_CXX_COMPILER_LAUNCHER", "CCACHE_DEPEND", "CCACHE_NODEPEND", "CCACHE_DIR",
