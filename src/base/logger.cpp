@@ -1,8 +1,10 @@
 #include "base/logger.hpp"
 
 #include <cstdlib>
+#include <memory>
 
 #include <fmt/format.h>
+#include <spdlog/logger.h>
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/sink.h>
 
@@ -44,7 +46,27 @@ class EscapedPayload final : public spdlog::custom_flag_formatter {
   }
 };
 
+// Writes one record through the installed logger, installing it first when there is none.
+void write(bool outcome, spdlog::level::level_enum level, std::string_view message) {
+  Installed& state = installed();
+  if (!state.logger) Logger::init();
+  (outcome ? state.outcome : state.logger)
+      ->log(level, spdlog::string_view_t(message.data(), message.size()));
+}
+
 }  // namespace
+
+void LogChannel::info(std::string_view message) const {
+  write(outcome_, spdlog::level::info, message);
+}
+
+void LogChannel::warn(std::string_view message) const {
+  write(outcome_, spdlog::level::warn, message);
+}
+
+void LogChannel::error(std::string_view message) const {
+  write(outcome_, spdlog::level::err, message);
+}
 
 void Logger::init(bool standardError) {
   spdlog::sink_ptr sink = platform::makeConsoleSink(colourAllowed(), standardError);
@@ -58,15 +80,9 @@ void Logger::init(bool standardError) {
   setQuiet(state.quiet);
 }
 
-std::shared_ptr<spdlog::logger> Logger::get() {
-  if (!installed().logger) init();
-  return installed().logger;
-}
+LogChannel Logger::get() { return LogChannel(false); }
 
-std::shared_ptr<spdlog::logger> Logger::outcome() {
-  if (!installed().outcome) init();
-  return installed().outcome;
-}
+LogChannel Logger::outcome() { return LogChannel(true); }
 
 void Logger::setQuiet(bool quiet) {
   Installed& state = installed();

@@ -26,12 +26,21 @@ std::optional<Project> buildableProject(const CommandOptions& options) {
   std::optional<Project> project = findProject(options);
   if (!project) {
     Logger::get()->error("Could not detect project type");
+    logProjectsBelow(options);
     return std::nullopt;
   }
   if (project->rootFound) {
     Logger::get()->info(fmt::format("Project root: {}", project->folder));
   }
   return project;
+}
+
+// Whether the step can take the arguments passed after "--"; says why not before anything runs.
+bool argumentsFit(const Command& step, const CommandOptions& options) {
+  const std::string& refusal = step.argumentsRefused;
+  if (options.buildArguments.empty() || refusal.empty()) return true;
+  Logger::get()->error(refusal);
+  return false;
 }
 
 // The tools the build needs and, with `forClean`, those of the clean step too, each once.
@@ -60,6 +69,15 @@ std::string describe(const BuildEnvironment& environment) {
     text += (text.empty() ? "" : " ") + name + "=" + platform::quoteArgument(value);
   }
   return text;
+}
+
+// Warns, before the build, when the installed tool is of another major version than the one the
+// project pins: the build may then fail deep inside, and this says why. The build goes on.
+void warnOfPinnedVersion(const Project& project, const ToolRegistry& registry) {
+  const PinnedTool* pin = pinnedTool(project.config);
+  if (pin == nullptr) return;
+  const std::string warning = pinWarning(*pin, registry.getVersion(pin->tool, project.folder));
+  if (!warning.empty()) Logger::get()->warn(warning);
 }
 
 // One step a command runs in the project, and the words it is spoken of in.
@@ -107,9 +125,10 @@ int runStep(const CommandOptions& options, const Project& project, const Step& s
   for (const std::string& tool : step.tools) {
     logger->info(fmt::format("Build tool '{}' validated", tool));
   }
+  if (!options.dryRun) warnOfPinnedVersion(project, registry);
 
   const auto start = std::chrono::steady_clock::now();
-  platform::ProcessStatus status{0, {}};
+  platform::ProcessStatus status{0, {}, {}};
   if (!step.command.empty()) {
     logger->info(fmt::format(fmt::runtime(step.running), step.command));
     if (options.dryRun) {
@@ -151,12 +170,13 @@ int build(const CommandOptions& options, const Project& project) {
 
 int cmdBuild(const CommandOptions& options) {
   const std::optional<Project> project = buildableProject(options);
-  return project ? build(options, *project) : kExitFailure;
+  if (!project || !argumentsFit(project->config.build, options)) return kExitFailure;
+  return build(options, *project);
 }
 
 int cmdTest(const CommandOptions& options) {
   const std::optional<Project> project = buildableProject(options);
-  if (!project) return kExitFailure;
+  if (!project || !argumentsFit(project->config.test.command, options)) return kExitFailure;
   const BuildConfig& config = project->config;
   Logger::get()->info(fmt::format("Detected: {}", config.displayName));
   const Command& test = config.test.command;
@@ -180,7 +200,7 @@ int cmdTest(const CommandOptions& options) {
 int cmdRebuild(const CommandOptions& options) {
   const auto logger = Logger::get();
   const std::optional<Project> project = buildableProject(options);
-  if (!project) return kExitFailure;
+  if (!project || !argumentsFit(project->config.build, options)) return kExitFailure;
   logger->info("Performing clean rebuild...");
 
   const ToolRegistry registry(project->config.tools);
@@ -193,11 +213,16 @@ int cmdRebuild(const CommandOptions& options) {
     return kExitFailure;
   }
   logger->info("Cleaning build directory...");
+  const auto start = std::chrono::steady_clock::now();
   switch (runCleanStep(*project, options.dryRun)) {
     case CleanOutcome::Interrupted:
       Logger::outcome()->error("✗ Rebuild interrupted while cleaning");
       return kExitInterrupted;
-    case CleanOutcome::Failed: return kExitFailure;
+    case CleanOutcome::Failed:
+      Logger::outcome()->error(
+          fmt::format("✗ Rebuild failed while cleaning ({}s)",
+                      elapsedWholeSeconds(start, std::chrono::steady_clock::now())));
+      return kExitFailure;
     case CleanOutcome::Cleaned:
     case CleanOutcome::NothingToDo: break;
   }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "tools/tool_registry.hpp"
+
 namespace quarn {
 
 namespace {
@@ -11,11 +13,13 @@ bool cacheAllowed(const Environment& environment) {
   return !value || value->empty() || *value == "0";
 }
 
-// The first of the compiler caches installed, as a build in `folder` finds it.
+// The first of the compiler caches installed, as a build in `folder` finds it, that works: one
+// whose "--version" fails would fail every compile it is put in front of.
 std::string installedCache(const Environment& environment, const std::string& folder,
                            std::initializer_list<const char*> caches) {
   for (const char* cache : caches) {
-    if (!environment.locate(cache, folder).empty()) return cache;
+    const std::string path = environment.locate(cache, folder);
+    if (!path.empty() && ToolRegistry::answersVersion(path, folder)) return cache;
   }
   return {};
 }

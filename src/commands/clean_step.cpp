@@ -14,6 +14,7 @@
 #include "platform/files.hpp"
 #include "platform/process.hpp"
 #include "platform/signals.hpp"
+#include "project/makefile.hpp"
 #include "project/work_tree.hpp"
 #include "tools/tool_registry.hpp"
 
@@ -189,20 +190,26 @@ CleanOutcome runCleanStep(const Project& project, bool dryRun) {
       }
     }
   }
-  if (clean.command.empty()) {
+  // The dry run shows the plan as read; the step itself asks make about a makefile's target.
+  const std::string command = dryRun ? clean.command : cleanCommandNow(clean, project.folder);
+  if (command.empty() && !clean.command.empty()) {
+    logger->info(fmt::format("Make has no '{}' target here: '{}' is not run", clean.makeTarget,
+                             clean.command));
+  }
+  if (command.empty()) {
     return didSomething ? CleanOutcome::Cleaned : CleanOutcome::NothingToDo;
   }
   if (dryRun) {
-    logger->info(fmt::format("Would run: {}", clean.command));
+    logger->info(fmt::format("Would run: {}", command));
     return CleanOutcome::Cleaned;
   }
-  const platform::ProcessStatus status = CommandRunner().run(clean.command, {}, project.folder);
+  const platform::ProcessStatus status = CommandRunner().run(command, {}, project.folder);
   if (platform::stopSignal() != 0) return CleanOutcome::Interrupted;
   if (status.status == 0) return CleanOutcome::Cleaned;
   if (status.status < 0) {
-    logger->error(fmt::format("Could not start '{}': {}", clean.command, status.startError));
+    logger->error(fmt::format("Could not start '{}': {}", command, status.startError));
   } else {
-    logger->error(fmt::format("'{}' failed with status {}", clean.command, status.status));
+    logger->error(fmt::format("'{}' failed with status {}", command, status.status));
   }
   return CleanOutcome::Failed;
 }

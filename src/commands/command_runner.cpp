@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "base/logger.hpp"
 #include "platform/process.hpp"
 
 namespace quarn {
@@ -49,7 +50,12 @@ platform::ProcessStatus CommandRunner::run(
     const std::string& command, OutputCallback onOutput, const std::string& workingDirectory,
     const platform::EnvironmentOverrides& environment) const {
   std::cout.flush();
-  if (!onOutput) return platform::runShellCommand(command, workingDirectory, {}, environment);
+  if (!onOutput) {
+    platform::ProcessStatus status =
+        platform::runShellCommand(command, workingDirectory, {}, environment);
+    if (!status.warning.empty()) Logger::get()->warn(status.warning);
+    return status;
+  }
 
   const OutputCallback echoAndHand = [&onOutput](std::string_view chunk) {
     std::cout.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
@@ -60,6 +66,7 @@ platform::ProcessStatus CommandRunner::run(
       command, workingDirectory,
       [&chunker](const char* data, size_t size) { chunker.feed(data, size); }, environment);
   chunker.flush();
+  if (!status.warning.empty()) Logger::get()->warn(status.warning);
   return status;
 }
 

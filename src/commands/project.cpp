@@ -1,10 +1,13 @@
 #include "commands/project.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
 
+#include "base/logger.hpp"
+#include "platform/environment.hpp"
 #include "platform/files.hpp"
 #include "project/kinds.hpp"
 #include "project/planner.hpp"
@@ -17,10 +20,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A link that leads nowhere counts too: reading it then says what is wrong.
 bool hasSettingsFile(const std::string& folder) {
   std::error_code error;
   const fs::file_type type =
-      platform::fileType((fs::u8path(folder) / kSettingsFileName).u8string(), true, error);
+      platform::fileType((fs::u8path(folder) / kSettingsFileName).u8string(), false, error);
   return type != fs::file_type::none && type != fs::file_type::not_found;
 }
 
@@ -80,6 +84,17 @@ std::optional<std::pair<std::string, Found>> projectRootAbove(const std::string&
   return std::nullopt;
 }
 
+// The project's own build, run before the tests that need it. Where it is more than one plain
+// line (several lines, a trailing comment or operator), a POSIX shell groups it, so that the tests
+// follow the whole of it as they would follow the build's own command.
+std::string buildBeforeTests(const ProjectSettings& settings) {
+  const std::string& build = *settings.build;
+  const bool plain =
+      settings.buildRefusesArguments.empty() && settings.buildArgumentsAt == std::string::npos;
+  if (plain || platform::kCommandDialect == platform::CommandDialect::WindowsCmd) return build;
+  return "{ " + build + "\n}";
+}
+
 void applySettings(Project& project) {
   const ProjectSettings& settings = *project.settings;
   BuildConfig& config = project.config;
@@ -88,10 +103,12 @@ void applySettings(Project& project) {
     // Tests that need the project built run the project's own build first.
     const std::string planned = config.build.line();
     if (config.kind->testBuildsFirst && !planned.empty() && test.setup.rfind(planned, 0) == 0) {
-      test.setup.replace(0, planned.size(), *settings.build);
+      test.setup.replace(0, planned.size(), buildBeforeTests(settings));
     }
     config.build = Command{};
     config.build.step = *settings.build;
+    config.build.argumentsAt = settings.buildArgumentsAt;
+    config.build.argumentsRefused = settings.buildRefusesArguments;
     config.buildCommand = *settings.build;
     config.note.clear();
     // The project's own command may write anything: "build" is taken as its output, as for a
@@ -101,6 +118,8 @@ void applySettings(Project& project) {
   if (settings.test) {
     test = Command{};
     test.step = *settings.test;
+    test.argumentsAt = settings.testArgumentsAt;
+    test.argumentsRefused = settings.testRefusesArguments;
     if (config.test.tools.empty()) config.test.tools = config.tools;
   }
   if (settings.tools) {
@@ -112,11 +131,62 @@ void applySettings(Project& project) {
     config.clean.folders.clear();
     config.clean.command = *settings.clean;
     config.clean.tools.clear();
+    config.clean.makeTarget.clear();
+    config.clean.makeCommand.clear();
   }
   config.evidence.emplace_back(kSettingsFileName);
 }
 
+// The version in a version line ("12.0.0", "v1.2.3", "yarn 4.5.0"), without a leading "v";
+// empty when there is none.
+std::string versionIn(const std::string& line) {
+  for (size_t at = 0; at < line.size(); ++at) {
+    const bool digit = line[at] >= '0' && line[at] <= '9';
+    const bool alone = at == 0 || line[at - 1] == ' ' || line[at - 1] == 'v' || line[at - 1] == '@';
+    if (!digit || !alone) continue;
+    const size_t end = line.find_first_of(" \t\r", at);
+    return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  }
+  return {};
+}
+
+// The major number of a version, or -1.
+long majorOf(const std::string& version) {
+  long major = -1;
+  for (size_t i = 0; i < version.size() && version[i] >= '0' && version[i] <= '9'; ++i) {
+    if (major > 100000) return -1;
+    major = (major < 0 ? 0 : major * 10) + (version[i] - '0');
+  }
+  return major;
+}
+
 }  // namespace
+
+void logProjectsBelow(const CommandOptions& options) {
+  std::string text;
+  for (const ProjectBelow& project : ProjectDetector().projectsBelow(options.path)) {
+    text +=
+        (text.empty() ? "" : ", ") + project.path + " (" + std::string(project.kind->name) + ")";
+  }
+  if (!text.empty()) Logger::get()->info("Projects below: " + text);
+}
+
+const PinnedTool* pinnedTool(const BuildConfig& config) {
+  if (!config.pinned) return nullptr;
+  const bool runs = std::find(config.tools.begin(), config.tools.end(), config.pinned->tool) !=
+                    config.tools.end();
+  return runs ? &*config.pinned : nullptr;
+}
+
+std::string pinWarning(const PinnedTool& pin, const std::string& installed) {
+  // Majors only: a pin ages as releases come, and a later minor builds the project alike; a major
+  // changes lockfile formats and flags.
+  const std::string version = versionIn(installed);
+  const long major = majorOf(version);
+  if (major < 0 || majorOf(pin.version) < 0 || major == majorOf(pin.version)) return {};
+  return pin.file + " pins " + pin.tool + " " + pin.version + "; " + pin.tool + " " + version +
+         " is installed";
+}
 
 std::optional<Project> findProject(const CommandOptions& options) {
   Project project;

@@ -38,4 +38,15 @@ void planAgain(Project& project);
 // What overrode detection, as "quarn.toml (kind, build)" or "--kind"; empty when nothing did.
 std::string configuredBy(const Project& project);
 
+// Says which subfolders of the folder the options name hold a project, as "Projects below: Src
+// (dotnet), docs/site (npm)", after the folder itself was found to be none; nothing when none do.
+void logProjectsBelow(const CommandOptions& options);
+
+// The tool whose version the project pins, when the plan runs it; null otherwise.
+const PinnedTool* pinnedTool(const BuildConfig& config);
+
+// "package.json pins pnpm 9.1.1; pnpm 12.0.0 is installed" when `installed`, the version line of
+// the pinned tool, shows another major version; empty when the majors agree or either is unknown.
+std::string pinWarning(const PinnedTool& pin, const std::string& installed);
+
 }  // namespace quarn

@@ -81,6 +81,7 @@ std::optional<Project> recognisedProject(const CommandOptions& options) {
       printJson(Json{{"recognised", false}, {"path", options.path}});
     } else {
       Logger::get()->warn("Unknown project type");
+      logProjectsBelow(options);
     }
     return std::nullopt;
   }
@@ -171,10 +172,15 @@ int cmdValidate(const CommandOptions& options) {
       logger->info(fmt::format("Install: {}", registry.getInstallGuide(tool)));
     }
   } else {
+    const PinnedTool* pin = pinnedTool(config);
+    std::string warning;
     for (const std::string& tool : config.tools) {
+      const std::string version = registry.getVersion(tool, project->folder);
       logger->info(fmt::format("✓ Build tool '{}' is installed", tool));
-      logger->info(fmt::format("Version: {}", registry.getVersion(tool, project->folder)));
+      logger->info(fmt::format("Version: {}", version));
+      if (pin != nullptr && pin->tool == tool) warning = pinWarning(*pin, version);
     }
+    if (!warning.empty()) logger->warn(warning);
   }
   printBlankLine();
   return missing.empty() ? kExitSuccess : kExitFailure;

@@ -9,7 +9,8 @@
 namespace quarn::platform {
 
 struct FileText {
-  enum class Status { Read, Missing, NotARegularFile, TooLarge, Unreadable };
+  // Missing: no entry of that name; LinkToNothing: a symbolic link whose target does not exist.
+  enum class Status { Read, Missing, LinkToNothing, NotARegularFile, TooLarge, Unreadable };
   Status status = Status::Missing;
   std::string text;   // the content, when read
   std::string error;  // the system's reason, when unreadable

@@ -146,7 +146,13 @@ FileText readRegularFile(const std::string& path, std::size_t limit) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below all the same.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
-    if (isMissing(errno)) return file;
+    if (isMissing(errno)) {
+      struct stat entry {};
+      if (errno == ENOENT && ::lstat(path.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode)) {
+        file.status = FileText::Status::LinkToNothing;
+      }
+      return file;
+    }
     file.status = FileText::Status::Unreadable;
     file.error = std::strerror(errno);
     return file;

@@ -236,7 +236,15 @@ FileText readRegularFile(const std::string& path, std::size_t limit) {
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!handle.valid()) {
     const DWORD error = ::GetLastError();
-    if (isMissing(error)) return file;
+    if (isMissing(error)) {
+      // The attributes of a link are its own: one that is there leads nowhere.
+      const DWORD attributes = ::GetFileAttributesA(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES &&
+          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        file.status = FileText::Status::LinkToNothing;
+      }
+      return file;
+    }
     file.status = FileText::Status::Unreadable;
     file.error = systemMessage(error);
     return file;

@@ -21,6 +21,7 @@ struct ProcessStatus {
   // N ended it, and -1 when it could not be started.
   int status = -1;
   std::string startError;  // why it could not be started, when status is -1
+  std::string warning;     // what the caller should say of how it ended (killed after a signal)
 };
 
 // Runs `command` through the platform's command processor in `workingDirectory` (empty: quarn's

@@ -28,7 +28,6 @@
 
 #include <fmt/format.h>
 
-#include "base/logger.hpp"
 #include "platform/signals.hpp"
 #include "platform/signals_posix.hpp"
 #include "platform/system_posix.hpp"
@@ -427,7 +426,8 @@ class OutputReader {
 // running is its own business (a compiler server, a build daemon) and is neither waited for nor
 // ended, as with make or a shell. After a stop signal every process of the job must end before
 // quarn reports; one that has not within kStopGrace is killed.
-int waitForJob(Job& job, JobWatch& watch, OutputReader& output, const std::string& command) {
+int waitForJob(Job& job, JobWatch& watch, OutputReader& output, const std::string& command,
+               std::string& warning) {
   using Clock = std::chrono::steady_clock;
   bool stopping = false;
   bool killed = false;
@@ -445,8 +445,8 @@ int waitForJob(Job& job, JobWatch& watch, OutputReader& output, const std::strin
     const Clock::time_point now = Clock::now();
     if (stopping && now >= deadline) {
       if (killed) break;
-      Logger::get()->warn(fmt::format("'{}' did not stop within {} seconds of {}; killing it",
-                                      command, kStopGrace.count(), signalName(stopSignal())));
+      warning = fmt::format("'{}' did not stop within {} seconds of {}; killing it", command,
+                            kStopGrace.count(), signalName(stopSignal()));
       killed = true;
       deadline = now + kKillGrace;
     }
@@ -674,7 +674,7 @@ ProcessStatus runShellCommand(const std::string& command, const std::string& wor
   pipe.write.reset();
   Job job(pid, ownGroup, adoption.adopting());
   OutputReader output(pipe.read, onStdout);
-  result.status = waitForJob(job, watch, output, command);
+  result.status = waitForJob(job, watch, output, command, result.warning);
   output.rethrow();
   return result;
 }

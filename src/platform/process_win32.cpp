@@ -380,6 +380,12 @@ ProcessStatus runShellCommand(const std::string& command, const std::string& wor
   }
   ::WaitForSingleObject(child.process.get(), INFINITE);
   result.status = exitStatus(child.process.get());
+  // The console delivers Ctrl-C to the build and to quarn's handler thread at once; a build it
+  // ended may be seen first. Give the handler a moment, so that quarn ends as the Ctrl-C asks.
+  for (int waited = 0; result.status == kInterrupted && stopSignal() == 0 && waited < 250;
+       waited += 10) {
+    ::Sleep(10);
+  }
   job.release();
   return result;
 }

@@ -19,12 +19,15 @@ const Kind* unlessOnlyNativeSolutions(const Kind& own, const Folder& folder,
 // The package manager (packageManager, the nearest lockfile), installing missing dependencies
 // first, and the scripts package.json has.
 void planJavaScript(BuildConfig& config, const Folder& folder, bool chosen);
-// uv or Poetry by their lockfiles; the project's own virtual environment.
+// uv or Poetry by their lockfiles; the project's own virtual environment, made first where the
+// interpreter is externally managed.
 void planPython(BuildConfig& config, const Folder& folder, bool chosen);
 // Generating configure when there is none that can run.
 void planAutotools(BuildConfig& config, const Folder& folder, bool chosen);
 // make clean only where a makefile defines the target.
 void planMake(BuildConfig& config, const Folder& folder, bool chosen);
+// Fetching the dependencies a fresh clone lacks.
+void planMix(BuildConfig& config, const Folder& folder, bool chosen);
 // A build folder configured already is only compiled.
 void planMeson(BuildConfig& config, const Folder& folder, bool chosen);
 

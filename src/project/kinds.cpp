@@ -20,6 +20,11 @@ const Tool kMake{"make", "", "", "choco install make", "brew install make",
                  "sudo apt install build-essential"};
 const Tool kNpm{"npm", "", "", "choco install nodejs", "brew install node", "sudo apt install nodejs npm"};
 const Tool kPip{"pip", "", "", "choco install python", "brew install python", "sudo apt install python3-pip"};
+// No program: venv's means of putting pip into an environment, which Debian and Ubuntu ship apart
+// (ensurepip). Plans name it only where the interpreter lacks it, so that it is reported missing
+// with the line that installs it.
+const Tool kPythonVenv{"python3-venv", "", "", "choco install python", "brew install python",
+                       "sudo apt install python3-venv"};
 const Tool kMvn{"mvn", "", "", "choco install maven", "brew install maven", "sudo apt install maven"};
 // Gradle prints an empty line and a rule before its version.
 const Tool kGradle{"gradle", "", "Gradle ", "choco install gradle", "brew install gradle",
@@ -49,7 +54,8 @@ const Tool kMix{"mix", "", "Mix ", "choco install elixir", "brew install elixir"
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
 
-// The interpreter the tests of a Python project run on: Debian and macOS have no `python`, only
+// The interpreter the tests of a Python project run on, and the one an externally managed
+// Python's projects make their environment with: Debian and macOS have no `python`, only
 // `python3`; Windows' installer has `python` alone.
 const Tool& python() {
   static const Tool tool{
@@ -179,7 +185,8 @@ std::vector<Kind> makeKinds() {
                      .needs({&kMix})
                      .builds({"", "mix compile"})
                      .cleans({"", "mix clean"})
-                     .tests({"", "mix test"}));
+                     .tests({"", "mix test"})
+                     .refinedBy(rules::planMix));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})
@@ -221,7 +228,8 @@ std::vector<Kind> makeKinds() {
 }
 
 // Tools that rules add to a plan, or that quarn knows how to install besides.
-const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja};
+// The interpreter is the pip row's, for its tests.
+const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kPythonVenv};
 
 }  // namespace
 

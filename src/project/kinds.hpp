@@ -137,7 +137,7 @@ struct Kind {
     tools = list;
     return *this;
   }
-  Kind& builds(CommandRow row) {
+  Kind& builds(const CommandRow& row) {
     build = row;
     return *this;
   }
@@ -145,7 +145,7 @@ struct Kind {
     jobs = value;
     return *this;
   }
-  Kind& cleans(CommandRow row) {
+  Kind& cleans(const CommandRow& row) {
     clean = row;
     return *this;
   }
@@ -153,12 +153,12 @@ struct Kind {
     outputs = list;
     return *this;
   }
-  Kind& tests(CommandRow row, Jobs value = {}) {
+  Kind& tests(const CommandRow& row, Jobs value = {}) {
     test = row;
     testJobs = value;
     return *this;
   }
-  Kind& testsAfterBuilding(CommandRow row, Jobs value = {}) {
+  Kind& testsAfterBuilding(const CommandRow& row, Jobs value = {}) {
     testBuildsFirst = true;
     return tests(row, value);
   }
@@ -166,7 +166,7 @@ struct Kind {
     testTools = list;
     return *this;
   }
-  Kind& wrappedBy(Wrapper value) {
+  Kind& wrappedBy(const Wrapper& value) {
     wrapper = value;
     return *this;
   }

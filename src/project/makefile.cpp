@@ -1,6 +1,11 @@
 #include "project/makefile.hpp"
 
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <system_error>
+
+#include "platform/process.hpp"
 
 namespace quarn {
 
@@ -27,11 +32,54 @@ bool nextLine(std::string_view& text, std::string& line) {
   }
 }
 
+// Make's probe reads the makefiles and $(shell ...) calls of a project; a hung one is given up.
+constexpr std::chrono::seconds kMakeTimeout{30};
+
 std::string_view firstWord(std::string_view line) {
   const size_t start = line.find_first_not_of(" \t");
   if (start == std::string_view::npos) return {};
   const size_t end = line.find_first_of(" \t", start);
   return line.substr(start, end == std::string_view::npos ? end : end - start);
+}
+
+// The directive a line begins with, past the words that may come before "define"
+// ("override define", "export define").
+std::string_view directive(std::string_view line) {
+  std::string_view word = firstWord(line);
+  while (word == "override" || word == "export" || word == "private") {
+    line.remove_prefix(static_cast<size_t>(word.data() + word.size() - line.data()));
+    word = firstWord(line);
+  }
+  return word;
+}
+
+// Whether the text after a rule's colon assigns a variable for its targets ("X = 1",
+// "export X := 1") rather than naming prerequisites: an "=" before any recipe after ";".
+bool setsTargetVariable(std::string_view rest) {
+  int depth = 0;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    const char c = rest[i];
+    if (c == '$' && i + 1 < rest.size() && (rest[i + 1] == '(' || rest[i + 1] == '{')) {
+      ++depth;
+      ++i;
+    } else if ((c == ')' || c == '}') && depth > 0) {
+      --depth;
+    } else if (depth == 0 && c == ';') {
+      return false;
+    } else if (depth == 0 && c == '=') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The next physical line, without its line end.
+std::string_view nextPhysicalLine(std::string_view& text) {
+  const size_t end = text.find('\n');
+  std::string_view line = text.substr(0, end);
+  text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
 }
 
 // The position of the colon that ends a rule's targets, or npos: a colon inside a variable
@@ -66,7 +114,7 @@ bool definesTarget(std::string_view makefile, std::string_view target) {
     if (!line.empty() && line[0] == '\t') continue;  // a recipe
     const size_t comment = line.find('#');
     std::string_view text(line.data(), comment == std::string::npos ? line.size() : comment);
-    const std::string_view word = firstWord(text);
+    const std::string_view word = directive(text);
     if (word == "define") {
       ++defineDepth;
       continue;
@@ -78,6 +126,8 @@ bool definesTarget(std::string_view makefile, std::string_view target) {
     if (defineDepth > 0) continue;
     const size_t colon = ruleColon(text);
     if (colon == std::string_view::npos) continue;
+    const size_t after = text.find_first_not_of(':', colon);
+    if (after != std::string_view::npos && setsTargetVariable(text.substr(after))) continue;
     std::string_view targets = text.substr(0, colon);
     while (!targets.empty()) {
       const size_t start = targets.find_first_not_of(" \t");
@@ -90,6 +140,67 @@ bool definesTarget(std::string_view makefile, std::string_view target) {
     }
   }
   return false;
+}
+
+bool databaseDefinesTarget(std::string_view database, std::string_view target) {
+  int defineDepth = 0;  // in the value of a variable of several lines
+  bool afterBlank = true;
+  while (!database.empty()) {
+    const std::string_view line = nextPhysicalLine(database);
+    const std::string_view word = line.empty() || line[0] == '\t' ? "" : firstWord(line);
+    if (defineDepth > 0) {
+      if (word == "endef") --defineDepth;
+      if (word == "define") ++defineDepth;
+      afterBlank = false;
+      continue;
+    }
+    if (word == "define" && line.compare(0, 7, "define ") == 0) {
+      defineDepth = 1;
+      afterBlank = false;
+      continue;
+    }
+    // "clean:", "clean::", "clean: prerequisites", followed by make's notes on the file.
+    if (afterBlank && line.size() > target.size() && line.compare(0, target.size(), target) == 0 &&
+        line[target.size()] == ':' &&
+        (line.size() == target.size() + 1 || line[target.size() + 1] == ':' ||
+         line[target.size() + 1] == ' ') &&
+        database.compare(0, 1, "#") == 0) {
+      return true;
+    }
+    afterBlank = line.empty();
+  }
+  return false;
+}
+
+MakeAnswer askMake(const std::string& folder, std::string_view target,
+                   const Environment& environment) {
+  const std::string make = environment.locate("make", folder);
+  if (make.empty()) return MakeAnswer::Unknown;
+  // Found from quarn's own folder; make runs in the project's.
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::absolute(make, error);
+  if (error) return MakeAnswer::Unknown;
+  const platform::CapturedOutput answer = platform::captureProgramOutput(
+      {program.string(), "-p", "-q", "-r", "."}, folder, kMakeTimeout);
+  // 2: make could not read its makefiles; make itself then says why when the command runs.
+  if (!answer.completed || (answer.status != 0 && answer.status != 1)) return MakeAnswer::Unknown;
+  // GNU make's data base opens with its version, in every language.
+  const std::string_view output(answer.output);
+  if (output.compare(0, 11, "# GNU Make ") != 0 &&
+      output.find("\n# GNU Make ") == std::string::npos) {
+    return MakeAnswer::Unknown;
+  }
+  return databaseDefinesTarget(output, target) ? MakeAnswer::Has : MakeAnswer::HasNot;
+}
+
+std::string cleanCommandNow(const CleanStep& clean, const std::string& folder) {
+  if (clean.makeTarget.empty()) return clean.command;
+  switch (askMake(folder, clean.makeTarget)) {
+    case MakeAnswer::Has: return clean.makeCommand;
+    case MakeAnswer::HasNot: return {};
+    case MakeAnswer::Unknown: break;
+  }
+  return clean.command;
 }
 
 }  // namespace quarn

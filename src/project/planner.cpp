@@ -30,10 +30,16 @@ void useWrapper(BuildConfig& config, const Folder& folder) {
   config.buildTool = std::string(wrapper.needs->name);
   config.tools = {config.buildTool};
   config.test.tools = config.tools;
-  config.evidence.push_back(script);
+  addEvidence(config, script);
 }
 
 }  // namespace
+
+void addEvidence(BuildConfig& config, const std::string& file) {
+  if (std::find(config.evidence.begin(), config.evidence.end(), file) == config.evidence.end()) {
+    config.evidence.push_back(file);
+  }
+}
 
 BuildConfig configFromTable(const Kind& kind) {
   BuildConfig config;
@@ -62,11 +68,9 @@ BuildConfig planBuild(const PlanRequest& request) {
   const Kind& kind = request.kind != nullptr ? *request.kind : unknownKind();
   const Folder folder(request.folder, *request.environment);
   BuildConfig config = configFromTable(kind);
-  if (!request.marker.empty()) config.evidence.push_back(request.marker);
+  if (!request.marker.empty()) addEvidence(config, request.marker);
   // Decided by a Gradle file: the pom.xml beside it decided as much.
-  if (kind.type == ProjectType::Maven && !request.marker.empty() && request.marker != "pom.xml") {
-    config.evidence.emplace_back("pom.xml");
-  }
+  if (kind.type == ProjectType::Maven && !request.marker.empty()) addEvidence(config, "pom.xml");
   if (kind.rule != nullptr) kind.rule(config, folder, request.chosen);
   useWrapper(config, folder);
   if (config.clean.command.empty()) config.clean.tools.clear();

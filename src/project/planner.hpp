@@ -11,6 +11,9 @@ namespace quarn {
 // The plan of `kind` as the kind table states it, before any evidence of a folder.
 BuildConfig configFromTable(const Kind& kind);
 
+// Adds `file` to the evidence of `config` unless it is there already: each file is named once.
+void addEvidence(BuildConfig& config, const std::string& file);
+
 struct PlanRequest {
   std::string folder;          // the project folder
   const Kind* kind = nullptr;  // the kind its markers decided, or the one chosen

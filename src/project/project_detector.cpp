@@ -1,5 +1,6 @@
 #include "project/project_detector.hpp"
 
+#include <algorithm>
 #include <bitset>
 #include <filesystem>
 #include <string_view>
@@ -122,7 +123,96 @@ Listing markersInListing(const std::string& path) {
   return listing;
 }
 
+// Bounds of the search below a folder that is no project.
+constexpr size_t kEntriesRead = 512;   // of one listing
+constexpr size_t kFoldersListed = 64;  // in all
+
+// Folders that hold other people's projects, or what a build wrote, never the one to build.
+bool isHeavyFolder(std::string_view name) {
+  for (std::string_view heavy :
+       {"node_modules", "bower_components", "vendor", "target", "__pycache__", "site-packages"}) {
+    if (name == heavy) return true;
+  }
+  return false;
+}
+
+bool mayBeMarker(std::string_view name) {
+  if (markersMatchedByName(name).any()) return true;
+  for (const MarkerEntry& marker : markers()) {
+    if (marker.executable && marker.name == name) return true;
+  }
+  return false;
+}
+
+// The subfolders of a folder worth looking into, in name order (with `folders`), and whether an
+// entry may be a marker; from the first kEntriesRead entries, nothing from a folder that cannot
+// be listed.
+struct Subfolders {
+  std::vector<std::string> names;
+  bool markers = false;
+};
+
+Subfolders listSubfolders(const fs::path& folder, bool folders) {
+  Subfolders found;
+  size_t read = 0;
+  try {
+    platform::anyEntryName(folder.string(), [&](std::string_view name) {
+      if (mayBeMarker(name)) {
+        found.markers = true;
+        if (!folders) return true;
+      }
+      if (folders && name.front() != '.' && !isHeavyFolder(name)) {
+        std::error_code error;
+        if (fs::symlink_status(folder / std::string(name), error).type() ==
+            fs::file_type::directory) {
+          found.names.emplace_back(name);
+        }
+      }
+      return ++read >= kEntriesRead;
+    });
+  } catch (const fs::filesystem_error&) {
+    return {};
+  }
+  std::sort(found.names.begin(), found.names.end());
+  return found;
+}
+
 }  // namespace
+
+std::vector<ProjectBelow> ProjectDetector::projectsBelow(const std::string& path,
+                                                         size_t limit) const {
+  std::vector<ProjectBelow> found;
+  const fs::path root(path.empty() ? "." : path);
+  size_t listed = 0;
+  // Whether the folder `relative` is a project, found; its subfolders in `below` with `folders`.
+  const auto look = [&](const std::string& relative, bool folders, Subfolders& below) {
+    if (found.size() >= limit || listed >= kFoldersListed) return false;
+    ++listed;
+    const fs::path folder = root / relative;
+    below = listSubfolders(folder, folders);
+    if (!below.markers) return false;
+    try {
+      const Detection detection = detectMarker(folder.string());
+      if (detection.kind == nullptr) return false;
+      found.push_back({relative, detection.kind});
+      return true;
+    } catch (const fs::filesystem_error&) {
+      return false;  // a folder that cannot be read holds no project to name
+    }
+  };
+  for (const std::string& name : listSubfolders(root, true).names) {
+    Subfolders below;
+    if (look(name, true, below)) continue;
+    for (const std::string& inner : below.names) {
+      Subfolders none;
+      std::string relative = name;
+      relative += '/';
+      relative += inner;
+      look(relative, false, none);
+    }
+  }
+  return found;
+}
 
 BuildConfig ProjectDetector::getConfigForType(ProjectType type) const {
   return configFromTable(kindOf(type));

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "project/kinds.hpp"
 #include "project/project_type.hpp"
@@ -12,6 +14,12 @@ struct Detection {
   ProjectType type = ProjectType::Unknown;
   const Kind* kind = nullptr;  // null when no marker matched
   std::string marker;          // the name tested, or the entry of the listing that matched
+};
+
+// A project in a subfolder: its path from the folder asked about ("docs/site"), and its kind.
+struct ProjectBelow {
+  std::string path;
+  const Kind* kind = nullptr;
 };
 
 // Maps a folder to its kind of project by the marker files it holds, and to how it is built.
@@ -36,6 +44,12 @@ class ProjectDetector {
   // than "not found".
   ProjectType detect(const std::string& path) const;
   Detection detectMarker(const std::string& path) const;
+
+  // The projects in the subfolders of `path`, two levels down at most, in name order: a folder
+  // that is a project is not looked into. Hidden folders, links and folders of others' code
+  // (node_modules, vendor) are left out. Cheap and never failing: it stops at `limit` projects,
+  // looks at a bounded number of entries and folders, and a folder that cannot be read holds none.
+  std::vector<ProjectBelow> projectsBelow(const std::string& path, std::size_t limit = 5) const;
 
   // The plan for building the project in `path`: the detected kind, refined by the evidence the
   // folder holds (wrapper scripts, lockfiles, package.json, a virtual environment).

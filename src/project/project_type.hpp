@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct Command {
   std::string step;
   std::size_t argumentsAt = std::string::npos;  // where in `step` they go; npos: at the end
   std::string argumentPrefix;                   // put before passed arguments ("--" for npm)
+  std::string argumentsRefused;  // why passed arguments cannot go into the step; empty: they can
 
   bool empty() const { return setup.empty() && step.empty(); }
   // The whole line: set-up and step.
@@ -45,12 +47,25 @@ struct CleanStep {
   std::vector<std::string> folders;
   std::string command;             // then the kind's own clean, run in the project; may be empty
   std::vector<std::string> tools;  // what that command needs on the search path
+  // Where the kind's own clean makes a target of the project's makefile ("make clean"): the
+  // target, and the command that makes it. When the step runs, make is asked whether it has the
+  // target; `command` is what reading the makefile found, for the plans shown before.
+  std::string makeTarget;
+  std::string makeCommand;
 };
 
 // How a project's tests are run.
 struct TestStep {
   Command command;                 // empty: the project has no tests to run
   std::vector<std::string> tools;  // what it needs on the search path
+};
+
+// A version of a tool the project pins, as its manifest says it: package.json's
+// "packageManager": "pnpm@9.1.1" is {"pnpm", "9.1.1", "package.json"}.
+struct PinnedTool {
+  std::string tool;
+  std::string version;
+  std::string file;
 };
 
 // How a project is built. `buildCommand` is the complete command line, run as stored: the setup
@@ -69,6 +84,7 @@ struct BuildConfig {
   CleanStep clean;
   TestStep test;
   std::vector<std::string> evidence;  // the files that decided the plan, relative to the project
+  std::optional<PinnedTool> pinned;   // the version of a tool of `tools` the project asks for
 };
 
 }  // namespace quarn

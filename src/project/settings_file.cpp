@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <utility>
 
 #include <fmt/format.h>
 #include <toml++/toml.h>
 
+#include "platform/environment.hpp"
 #include "platform/files.hpp"
 #include "project/kinds.hpp"
 
@@ -28,6 +30,98 @@ std::string stringValue(const std::string& file, const std::string& key, const t
   return text->get();
 }
 
+bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
+
+// What a string may not hold: a control character (a NUL cuts the text where the system reads
+// it), but tab and, in a command that a POSIX shell reads line by line, line feed.
+void checkCharacters(const std::string& file, const toml::node& node, const std::string& what,
+                     const std::string& text, bool command) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) continue;
+    if (command && (c == '\t' || (c == '\n' && !windows()))) continue;
+    if (command && c == '\n') {
+      fail(file, node.source(),
+           fmt::format("{} has several lines, and cmd.exe runs only the first: join them with &&",
+                       what));
+    }
+    fail(file, node.source(), fmt::format("{} holds the control character U+{:04X}", what, byte));
+  }
+}
+
+// `text` without blank space and blank lines before and after it.
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\n");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Where a POSIX shell's comment begins in the one-line `command`, or npos: at a "#" that begins a
+// word, outside quotes.
+size_t commentStart(const std::string& command) {
+  enum class Quote { None, Single, Double } quote = Quote::None;
+  bool wordStart = true;
+  for (size_t i = 0; i < command.size(); ++i) {
+    const char c = command[i];
+    if (quote == Quote::Single) {
+      if (c == '\'') quote = Quote::None;
+      continue;
+    }
+    if (quote == Quote::Double) {
+      if (c == '\\') ++i;
+      if (c == '"') quote = Quote::None;
+      continue;
+    }
+    if (c == '#' && wordStart) return i;
+    if (c == '\\') {
+      ++i;
+      wordStart = false;
+      continue;
+    }
+    if (c == '\'') quote = Quote::Single;
+    if (c == '"') quote = Quote::Double;
+    wordStart = isBlank(c) || std::string_view(";&|()<>").find(c) != std::string_view::npos;
+  }
+  return std::string::npos;
+}
+
+// Decides where arguments passed after "--" go in the command `key` ("build", "test"): at the
+// end of its one line, before a comment that ends it, setting `at`. Where they would not join the
+// last command (a command of several lines, one that ends in an operator or has no command), they
+// are refused rather than guessed at: `refused` says why.
+void placeArguments(const std::string& command, const std::string& key, const std::string& file,
+                    const toml::source_region& where, std::size_t& at, std::string& refused) {
+  const std::string place = fmt::format("{}:{}:{}: ", file, where.begin.line, where.begin.column);
+  if (command.find('\n') != std::string::npos) {
+    refused = place + fmt::format(
+                          "arguments after -- go at the end of '{}', which has several lines: "
+                          "write them into it instead",
+                          key);
+    return;
+  }
+  size_t end = windows() ? std::string::npos : commentStart(command);
+  if (end != std::string::npos) {
+    while (end > 0 && isBlank(command[end - 1])) --end;
+    at = end;
+  }
+  const size_t length = end == std::string::npos ? command.size() : end;
+  if (length == 0) {
+    refused =
+        place +
+        fmt::format("arguments after -- have no command to go to: '{}' is only a comment", key);
+    return;
+  }
+  const char last = command[length - 1];
+  if (std::string_view(";&|\\").find(last) != std::string_view::npos) {
+    refused = place + fmt::format(
+                          "arguments after -- go at the end of '{}', which ends in '{}': they "
+                          "would not reach its last command",
+                          key, last);
+  }
+}
+
 }  // namespace
 
 std::optional<ProjectSettings> readProjectSettings(const std::string& folder,
@@ -41,6 +135,8 @@ std::optional<ProjectSettings> readProjectSettings(const std::string& folder,
   switch (text.status) {
     case Status::Missing: return std::nullopt;
     case Status::Read: break;
+    case Status::LinkToNothing:
+      throw SettingsError(file + ": a link to a file that does not exist");
     case Status::NotARegularFile: throw SettingsError(file + ": not a regular file");
     case Status::TooLarge: throw SettingsError(file + ": larger than 1 MiB");
     case Status::Unreadable: throw SettingsError(file + ": " + text.error);
@@ -69,19 +165,35 @@ std::optional<ProjectSettings> readProjectSettings(const std::string& folder,
         fail(file, node->source(), fmt::format("unknown kind '{}'", kind));
       }
       settings.kind = kind;
-    } else if (key == "build") {
-      settings.build = stringValue(file, key, *node);
-    } else if (key == "clean") {
-      settings.clean = stringValue(file, key, *node);
-    } else if (key == "test") {
-      settings.test = stringValue(file, key, *node);
+    } else if (key == "build" || key == "clean" || key == "test") {
+      const std::string command = stringValue(file, key, *node);
+      checkCharacters(file, *node, "'" + key + "'", command, true);
+      if (key == "clean") {
+        settings.clean = trimmed(command);  // empty: there is nothing to clean
+      } else if (key == "test") {
+        // Empty: the project has no tests, which `quarn test` says.
+        settings.test = trimmed(command);
+        if (!settings.test->empty()) {
+          placeArguments(*settings.test, key, file, node->source(), settings.testArgumentsAt,
+                         settings.testRefusesArguments);
+        }
+      } else {
+        // An empty build would be reported as a success with nothing run.
+        settings.build = trimmed(command);
+        if (settings.build->empty()) fail(file, node->source(), "'build' is empty");
+        placeArguments(*settings.build, key, file, node->source(), settings.buildArgumentsAt,
+                       settings.buildRefusesArguments);
+      }
     } else if (key == "tools") {
       const auto* list = node->as_array();
       if (list == nullptr) fail(file, node->source(), "'tools' must be an array of strings");
       std::vector<std::string> tools;
       for (const toml::node& item : *list) {
         if (!item.is_string()) fail(file, item.source(), "'tools' must be an array of strings");
-        tools.push_back(item.as_string()->get());
+        const std::string& tool = item.as_string()->get();
+        if (tool.empty()) fail(file, item.source(), "'tools' holds an empty name");
+        checkCharacters(file, item, "a name in 'tools'", tool, false);
+        tools.push_back(tool);
       }
       settings.tools = std::move(tools);
     } else {

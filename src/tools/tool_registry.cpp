@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <system_error>
 
 #include "platform/environment.hpp"
 #include "platform/files.hpp"
@@ -75,20 +76,30 @@ ToolRegistry::ToolRegistry(const std::vector<std::string>& declared,
                            std::chrono::milliseconds versionTimeout)
     : ToolRegistry(versionTimeout) {
   for (const std::string& tool : declared) {
-    if (!tool.empty() && !isPath(tool))
-      tools_.emplace(tool, ToolInfo{tool, tool + " --version", {}, {}});
+    if (tool.empty() || find(tool) != nullptr) continue;
+    // A path is a program of the project's own (a build script, perhaps the very build): it is
+    // not run to ask for a version it may not have.
+    const std::string version =
+        isPath(tool) ? std::string() : platform::quoteArgument(tool) + " --version";
+    tools_.emplace(tool, ToolInfo{tool, version, {}, {}});
   }
 }
 
 const ToolInfo* ToolRegistry::find(const std::string& tool) const {
-  const auto it =
-      tools_.find(isPath(tool) ? std::filesystem::u8path(tool).stem().u8string() : tool);
+  auto it = tools_.find(tool);
+  // A path into the project to a known tool (".venv/bin/pip") is known by its name.
+  if (it == tools_.end() && isPath(tool)) {
+    it = tools_.find(std::filesystem::u8path(tool).stem().u8string());
+  }
   return it == tools_.end() ? nullptr : &it->second;
 }
 
 std::string ToolRegistry::getInstallGuide(const std::string& tool) const {
   const ToolInfo* info = find(tool);
   if (info == nullptr) return "Tool not found in registry";
+  if (isPath(tool) && info->installGuides.empty()) {
+    return "'" + tool + "' must be an executable file in the project folder";
+  }
   if (platform::kOsKey != nullptr) {
     const auto guide = info->installGuides.find(platform::kOsKey);
     if (guide != info->installGuides.end()) return guide->second;
@@ -105,15 +116,28 @@ std::string ToolRegistry::locate(const std::string& tool, const std::string& whe
   return Environment::system().locate(tool, where);
 }
 
+bool ToolRegistry::answersVersion(const std::string& path, const std::string& where,
+                                  std::chrono::milliseconds timeout) {
+  // Found from quarn's own folder; the program runs in `where`.
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::absolute(path, error);
+  if (error) return false;
+  const platform::CapturedOutput answer =
+      platform::captureProgramOutput({program.string(), "--version"}, where, timeout);
+  return answer.completed && answer.status == 0;
+}
+
 bool ToolRegistry::isInstalled(const std::string& tool, const std::string& where) const {
   return find(tool) != nullptr && !locate(tool, where).empty();
 }
 
 std::string ToolRegistry::getVersion(const std::string& tool, const std::string& where) const {
   const ToolInfo* info = find(tool);
-  if (info == nullptr) return "unknown";
+  if (info == nullptr || info->versionCommand.empty()) return "unknown";
   const std::string command =
-      isPath(tool) ? tool + info->versionCommand.substr(info->name.size()) : info->versionCommand;
+      info->name == tool
+          ? info->versionCommand
+          : platform::quoteArgument(tool) + info->versionCommand.substr(info->name.size());
   const std::string& prefix = info->versionLine;
   platform::CapturedOutput captured = platform::captureShellOutput(
       command, where, versionTimeout_, kVersionReadSize, [&prefix](const std::string& output) {

@@ -26,7 +26,9 @@ class ToolRegistry {
   // Knows every tool of the kind table. A version command still running after `versionTimeout`
   // is ended.
   explicit ToolRegistry(std::chrono::milliseconds versionTimeout = kVersionTimeout);
-  // Also knows the tools a project declares it needs, with a "--version" command and no guides.
+  // Also knows the tools a project declares it needs, with a "--version" command and no guides. A
+  // declared path that names no known tool is a program of the project's own: it counts as
+  // registered, and is never run to ask for a version.
   explicit ToolRegistry(const std::vector<std::string>& declared,
                         std::chrono::milliseconds versionTimeout = kVersionTimeout);
 
@@ -34,7 +36,8 @@ class ToolRegistry {
   const ToolInfo* find(const std::string& tool) const;
 
   // Returns the install command of `tool` for the system quarn was built for, or
-  // "Tool not found in registry", or "No installation guide available for your OS".
+  // "Tool not found in registry", or "No installation guide available for your OS", or for a
+  // program of the project's own, that it must be an executable file there.
   std::string getInstallGuide(const std::string& tool) const;
 
   // Returns the program `tool` names as a build run in `where` finds it: a path is taken in
@@ -42,13 +45,20 @@ class ToolRegistry {
   // quarn's own folder). Empty when not found. Runs nothing.
   static std::string locate(const std::string& tool, const std::string& where = {});
 
+  // Returns whether the program at `path` (as locate finds it), run in `where` without a command
+  // processor, answers "--version" by ending with status 0 within `timeout`: a program that is
+  // there but does not work is no tool to put in front of a build.
+  static bool answersVersion(const std::string& path, const std::string& where,
+                             std::chrono::milliseconds timeout = kVersionTimeout);
+
   // Returns true when `tool` is registered and locate finds it. Runs nothing.
   bool isInstalled(const std::string& tool, const std::string& where = {}) const;
 
   // Returns the first line of what the tool's version command, run in `where`, prints on either
   // stream (possibly empty; at most 64 KiB of a line that does not end), or "unknown" for an
   // unregistered tool, a command that cannot start or one that prints no line feed and is still
-  // running after the registry's version timeout. The command is ended once its line is in.
+  // running after the registry's version timeout, and for a program of the project's own. The
+  // command is ended once its line is in.
   std::string getVersion(const std::string& tool, const std::string& where = {}) const;
 
   // Returns the names in `tools` that isInstalled rejects, in their order, repeats included.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/sketch.hpp"
 #include "support/test_support.hpp"
 
 namespace quarn {
@@ -23,9 +24,19 @@ struct Scenario {
   std::string marker;                        // created in "app"; empty: none
   std::map<std::string, std::string> tools;  // fake tools on PATH
   int status;
+  // More entries in the workspace: sketches (see makeEntry) with their content. The programs in
+  // its python/bin come after the fake tools on PATH.
+  std::map<std::string, std::string> files = {};
 };
 
 const char* const kMakeOk = "echo \"make: building ${PWD##*/}\"; touch built";
+
+// A pnpm of version `version` that says what it runs.
+std::string fakePnpm(const std::string& version) {
+  return "if [ \"$1\" = --version ]; then echo " + version + "; else echo \"pnpm $*\"; fi";
+}
+
+const char* const kPinnedPnpm = R"({"packageManager": "pnpm@9.1.1", "scripts": {"build": "tsc"}})";
 
 TEST(Commands, ScenariosMatchTheirGoldenOutputAndStatus) {
   const std::vector<Scenario> scenarios = {
@@ -67,11 +78,52 @@ TEST(Commands, ScenariosMatchTheirGoldenOutputAndStatus) {
       {"rebuild-success", {"rebuild", "app"}, "Makefile", {{"make", kMakeOk}}, 0},
       {"rebuild-missing-tool", {"rebuild", "app"}, "Makefile", {}, 1},
       {"rebuild-unknown", {"rebuild", "app"}, "", {}, 1},
+      // Projects in subfolders are named; hidden ones, deeper ones and others' are not.
+      {"build-unknown-below",
+       {"build", "app"},
+       "Src/App.csproj",
+       {},
+       1,
+       {{"app/docs/site/package.json", "{}"},
+        {"app/.github/workflows/Makefile", ""},
+        {"app/docs/node_modules/x/package.json", "{}"},
+        {"app/tools/scripts/deep/Cargo.toml", ""}}},
+      {"detect-unknown-below", {"detect", "app"}, "Src/App.csproj", {}, 1},
+      // An externally managed interpreter without the means to make a project's environment.
+      {"build-missing-venv",
+       {"build", "app"},
+       "pyproject.toml",
+       {},
+       1,
+       {{"python/bin/python3!", ""},
+        {"python/lib/python3.11/os.py", ""},
+        {"python/lib/python3.11/EXTERNALLY-MANAGED", "[externally-managed]\n"}}},
+      // A pinned package manager of another major version is worth a warning, not a refusal.
+      {"build-pinned-major",
+       {"build", "app"},
+       "",
+       {{"pnpm", fakePnpm("12.0.0")}},
+       0,
+       {{"app/package.json", kPinnedPnpm}}},
+      {"validate-pinned-major",
+       {"validate", "app"},
+       "",
+       {{"pnpm", fakePnpm("12.0.0")}},
+       0,
+       {{"app/package.json", kPinnedPnpm}}},
+      {"validate-pinned-minor",
+       {"validate", "app"},
+       "",
+       {{"pnpm", fakePnpm("9.15.4")}},
+       0,
+       {{"app/package.json", kPinnedPnpm}}},
   };
   for (const Scenario& s : scenarios) {
-    const Workspace ws;
+    Workspace ws;
     fs::create_directory(ws.dir / "app");
     if (!s.marker.empty()) ws.dir.write("app/" + s.marker);
+    for (const auto& [sketch, content] : s.files) test::makeEntry(ws.dir, sketch, content);
+    ws.options.env["PATH"] = *ws.options.env["PATH"] + ":" + (ws.dir / "python/bin").string();
     for (const auto& [name, script] : s.tools) ws.tools.add(name, script);
     const test::RunResult result = ws.quarn(s.args);
     EXPECT_EQ(result.status, s.status) << s.golden;

@@ -903,19 +903,20 @@ TEST(Faults, AFailedCleanStepStopsBeforeTheBuild) {
     std::vector<std::string> args;
     std::string marker;
     std::string error;
-    std::string verdict;  // empty: none
+    std::string verdict;
     int cleanStatus = 3;  // cargo clean's
   };
+  const std::string rebuildFailed = "[error] ✗ Rebuild failed while cleaning (";
   const std::string locked =
       "[error] Could not remove 'app/build/locked/file': Permission denied\n";
   const std::string cargo = "[error] 'cargo clean' failed with status 3\n";
   // 130 with no signal anywhere is a failure like any other, not an interruption.
   const std::string cargo130 = "[error] 'cargo clean' failed with status 130\n";
   const Case cases[] = {
-      {{"rebuild", "app"}, "Makefile", locked, ""},
+      {{"rebuild", "app"}, "Makefile", locked, rebuildFailed},
       {{"clean", "app"}, "Makefile", locked, "[error] ✗ Clean failed ("},
-      {{"rebuild", "app"}, "Cargo.toml", cargo, ""},
-      {{"rebuild", "app"}, "Cargo.toml", cargo130, "", 130},
+      {{"rebuild", "app"}, "Cargo.toml", cargo, rebuildFailed},
+      {{"rebuild", "app"}, "Cargo.toml", cargo130, rebuildFailed, 130},
       {{"clean", "app"}, "Cargo.toml", cargo130, "[error] ✗ Clean failed (", 130},
   };
   for (const Case& c : cases) {

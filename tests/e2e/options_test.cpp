@@ -270,6 +270,40 @@ TEST(Options, ArgumentsAfterTheDashesArriveWhole) {
   EXPECT_NE(result.out.find("\n" + shown + "\n"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("\n" + received + " MAKEFLAGS=\n"), std::string::npos) << result.out;
   EXPECT_FALSE(fs::exists(ws.dir / "app/pwned"));
+
+  // A quarn.toml's build takes them at the end of its one line, before a comment that ends it;
+  // where they would not reach its last command, nothing runs and one error says why.
+  const std::string refused =
+      "[error] app/quarn.toml:1:9: arguments after -- go at the end of "
+      "'build', which ";
+  const std::vector<std::pair<std::string, std::string>> builds = {
+      // build                              what make receives, or the error
+      {"\"\"\"\nmake -s all\n\"\"\"", "in app:[-s][all][touch][SURPRISE]"},
+      {"\"make -s all # usual\"", "in app:[-s][all][touch][SURPRISE]"},
+      {"\"make 'a #b' # usual\"", "in app:[a #b][touch][SURPRISE]"},
+      {"\"\"\"\nmake -s all\nmake -s docs\n\"\"\"",
+       refused + "has several lines: write them into it instead"},
+      {"\"make -s all; # usual\"", refused + "ends in ';': they would not reach its last command"},
+  };
+  for (const auto& [build, outcome] : builds) {
+    ws.dir.write("app/quarn.toml", "build = " + build + "\n");
+    for (const std::string command : {"build", "rebuild"}) {
+      fs::remove(ws.dir / "app/ran");
+      ws.dir.write("app/build/keep");
+      const test::RunResult run = ws.quarn({command, "app", "--", "touch", "SURPRISE"});
+      SCOPED_TRACE(command + " with build = " + build + "\n" + run.out);
+      EXPECT_FALSE(fs::exists(ws.dir / "app/SURPRISE"));
+      if (outcome.rfind("[error]", 0) == 0) {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, test::banner() + outcome + "\n");
+        EXPECT_FALSE(fs::exists(ws.dir / "app/ran"));
+        EXPECT_TRUE(fs::exists(ws.dir / "app/build/keep"));
+      } else {
+        EXPECT_EQ(run.status, 0);
+        EXPECT_NE(run.out.find("\n" + outcome + " MAKEFLAGS=\n"), std::string::npos);
+      }
+    }
+  }
 }
 
 TEST(Options, NpmTakesTheArgumentsInItsBuildAndNotInItsInstall) {
@@ -377,11 +411,13 @@ TEST(Options, JsonIsOneObjectThatParsesForEveryKindAndName) {
   }
 }
 
-// The plan as "kind | build command | tools | clean command | configured by".
+// The plan as "kind | build command | tools | clean command | configured by"; a tool found is
+// marked "(installed)".
 std::string planOf(const json& object) {
   std::string tools;
   for (const json& tool : object["tools"]) {
-    tools += (tools.empty() ? "" : " ") + tool["name"].get<std::string>();
+    tools += (tools.empty() ? "" : " ") + tool["name"].get<std::string>() +
+             (tool["installed"].get<bool>() ? " (installed)" : "");
   }
   const json& clean = object["clean"]["command"];
   return object["kind"].get<std::string>() + " | " + object["buildCommand"].get<std::string>() +
@@ -418,11 +454,19 @@ TEST(Options, SettingsFileAndKindOverrideWhatDetectionSays) {
       {"Makefile", "", {"--kind=meson"},
        "meson | meson setup build --buildtype=release && meson compile -C build | meson |  | --kind",
        true},
+      // Blank lines and space around a command go; a tab inside it stays.
+      {"Makefile", "build = \"\"\"\n  make -s all\t# usual\n\n\"\"\"\n", {},
+       "make | make -s all\t# usual | make |  | quarn.toml (build)", true},
+      // A tool named by a path is a program in the project.
+      {"build.sh", "build = \"./build.sh\"\ntools = [\"./build.sh\"]\n", {},
+       "custom | ./build.sh | ./build.sh (installed) |  | quarn.toml (build, tools)", true},
   };
   // clang-format on
   for (const Case& c : cases) {
     const Workspace ws;
-    if (!c.marker.empty()) ws.dir.write("app/" + c.marker);
+    if (!c.marker.empty()) {
+      fs::permissions(ws.dir.write("app/" + c.marker), fs::perms::owner_all);
+    }
     if (!c.toml.empty()) ws.dir.write("app/quarn.toml", c.toml);
     SCOPED_TRACE(c.plan);
     std::vector<std::string> args{"detect", "app"};
@@ -446,7 +490,12 @@ TEST(Options, SettingsFileAndKindOverrideWhatDetectionSays) {
 }
 
 TEST(Options, ABadSettingsFileIsOneErrorWithItsPlaceAndNothingRuns) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
+  struct Case {
+    std::string toml;  // the file's text, or with `link` the target of a link in its place
+    std::string error;
+    bool link = false;
+  };
+  const std::vector<Case> cases = {
       {"build = \"x", "1:11: Error while parsing string: encountered end-of-file"},
       {"kind = \"make\"\n[clean]\n", "2:1: 'clean' must be a string"},
       {"target = \"all\"\n", "1:1: unknown key 'target'"},
@@ -458,14 +507,27 @@ TEST(Options, ABadSettingsFileIsOneErrorWithItsPlaceAndNothingRuns) {
       {"kind = \"ant\"\n", "1:8: unknown kind 'ant'"},
       {"kind = \"unknown\"\n", "1:8: unknown kind 'unknown'"},
       {"kind = \"custom\"\n", "1:8: kind 'custom' needs 'build'"},
+      // Text the system would cut at a NUL, or the terminal and shell take for something else.
+      {"tools = [\"make\\u0000x\"]\n",
+       "1:10: a name in 'tools' holds the control character U+0000"},
+      {"build = \"echo first\\u0000; echo second\"\n",
+       "1:9: 'build' holds the control character U+0000"},
+      {"clean = \"make clean\\r\"\n", "1:9: 'clean' holds the control character U+000D"},
+      {"tools = [\"make\", \"\"]\n", "1:18: 'tools' holds an empty name"},
+      {"build = \"\"\n", "1:9: 'build' is empty"},
+      {"nowhere.toml", " a link to a file that does not exist", true},
   };
-  for (const auto& [toml, error] : cases) {
+  for (const Case& c : cases) {
     const Workspace ws;
     ws.dir.write("app/Makefile");
-    ws.dir.write("app/quarn.toml", toml);
+    if (c.link) {
+      fs::create_symlink(c.toml, ws.dir / "app/quarn.toml");
+    } else {
+      ws.dir.write("app/quarn.toml", c.toml);
+    }
     ws.tools.add("make", kEchoMake);
-    SCOPED_TRACE(toml);
-    const std::string message = "app/quarn.toml:" + error;
+    SCOPED_TRACE(c.toml);
+    const std::string message = "app/quarn.toml:" + c.error;
     // --kind does not hide a bad file.
     for (const std::string option : {"-n", "--kind=make"}) {
       const test::RunResult build = ws.quarn({"build", "app", option});

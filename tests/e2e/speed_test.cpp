@@ -30,6 +30,7 @@ struct Case {
   std::vector<std::string> installed;  // ninja, ccache, sccache: found on PATH
   std::vector<std::string> expected;   // lines the tool prints ("{n}": the processors)
   std::vector<std::string> absent;     // text it must not print
+  std::vector<std::string> failing{};  // found on PATH, but "--version" fails
 };
 
 TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
@@ -83,6 +84,14 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
        {"sccache"},
        {"CMAKE_CXX_COMPILER_LAUNCHER=sccache"},
        {}},
+      {"A ccache that does not work is passed over",
+       "CMakeLists.txt",
+       {},
+       {},
+       {"sccache"},
+       {"CMAKE_C_COMPILER_LAUNCHER=sccache", "CMAKE_CXX_COMPILER_LAUNCHER=sccache"},
+       {"=ccache", "CCACHE_DEPEND"},
+       {"ccache"}},
       {"CMake -j wins over the environment",
        "CMakeLists.txt",
        {"-j", "3"},
@@ -132,9 +141,12 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
       ws.tools.add(tool, kShowEnvironment);
     }
     for (const std::string& tool : c.installed) ws.tools.add(tool, "true");
+    for (const std::string& tool : c.failing) {
+      ws.tools.add(tool, "echo 'cannot read config' >&2; exit 1");
+    }
     ws.tools.linkSystem({"env", "grep", "sort"});
-    // What the developer running the tests set (ccache's own folder too) must not decide the
-    // outcome.
+    // What the user running the tests has set is no part of a row (the compiler launcher and
+    // ccache's folders are often set for building quarn itself).
     for (const char* name :
          {"CMAKE_BUILD_PARALLEL_LEVEL", "CMAKE_GENERATOR", "CMAKE_C_COMPILER_LAUNCHER",
           "CMAKE_CXX_COMPILER_LAUNCHER", "CCACHE_DEPEND", "CCACHE_NODEPEND", "CCACHE_DIR",

@@ -12,10 +12,18 @@
 namespace quarn::test {
 
 // Creates an entry in `dir` from its sketch: "name" a file, "name/" a folder, "name@" a broken
-// link, "name|" a FIFO, "name!" an executable file. Parents are made as needed.
+// link, "name|" a FIFO, "name!" an executable file, "name -> target" a link to target. Parents
+// are made as needed.
 inline void makeEntry(const TempDir& dir, const std::string& sketch,
                       const std::string& content = "x") {
   namespace fs = std::filesystem;
+  const size_t arrow = sketch.find(" -> ");
+  if (arrow != std::string::npos) {
+    const fs::path link = dir / sketch.substr(0, arrow);
+    fs::create_directories(link.parent_path());
+    fs::create_symlink(sketch.substr(arrow + 4), link);
+    return;
+  }
   const std::string name = sketch.substr(0, sketch.size() - 1);
   const fs::path path = dir / name;
   if (std::string("/@|!").find(sketch.back()) != std::string::npos) {

@@ -1,5 +1,6 @@
 // The plan quarn makes for folders shaped like real public projects: the names at their root (no
 // content copied), and the package.json fields or makefile rules that matter.
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,13 +20,36 @@ using test::makeEntry;
 using test::TempDir;
 
 struct Case {
-  const char* like;                            // the kind of project the listing is modelled on
-  std::vector<std::string> entries;            // sketches, see makeEntry
-  std::map<std::string, std::string> files;    // files with content that matters
-  std::string plan;                            // display name | build command | tools | clean
+  const char* like;  // the kind of project the listing is modelled on
+  // Sketches, see makeEntry; those that begin with "/" go into a folder of the system's own, whose
+  // usr/bin is the search path.
+  std::vector<std::string> entries;
+  std::map<std::string, std::string> files;  // files with content that matters
+  std::string plan;                          // display name | build command | tools | clean
+  // More of the plan: "test: COMMAND", "decidedBy: FILE, FILE" ("{system}" for the system's
+  // folder), "pinned: TOOL VERSION" (empty when nothing is).
+  std::vector<std::string> also = {};
   const char* project = "";                    // the project folder, when not the root
   std::optional<std::string> virtualEnv = {};  // VIRTUAL_ENV
 };
+
+std::string joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+// The part of the plan that a line of Case::also names, in that line's form.
+std::string described(const BuildConfig& config, const std::string& key) {
+  if (key == "test") return config.test.command.line();
+  if (key == "decidedBy") return joined(config.evidence);
+  if (key == "pinned") {
+    return config.pinned ? config.pinned->tool + " " + config.pinned->version + " (" +
+                               config.pinned->file + ")"
+                         : "";
+  }
+  return "no such part: " + key;
+}
 
 const char* const kMakefileWithClean =
     "all: app\n\tcc -o app app.c\n\n.PHONY: clean\nclean:\n\trm -f app\n";
@@ -70,6 +94,15 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        {"lib/", "programs/"},
        {{"GNUmakefile", "all:\n\t$(MAKE) -C lib\nclean-all:\n\trm -rf out\n"}},
        "C (Make) | make | make | "},
+      // Make reads neither as a rule.
+      {"a makefile that sets a variable for its clean target",
+       {},
+       {{"Makefile", "all:\n\tcc -o app app.c\nclean: CFLAGS += -O0\n"}},
+       "C (Make) | make | make | "},
+      {"a makefile that keeps a clean rule in the text of a variable",
+       {},
+       {{"Makefile", "all:\n\ttrue\noverride define CLEAN_RULE\nclean:\n\trm -f app\nendef\n"}},
+       "C (Make) | make | make | "},
       {"an init system built with Meson",
        {"meson.build", "meson_options.txt", "src/", "man/", "test/", "README"},
        {},
@@ -100,8 +133,11 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        {"pnpm-lock.yaml", "pnpm-workspace.yaml", "packages/", "docs/"},
        {{"package.json",
          R"({"private": true, "packageManager": "pnpm@9.15.0",
-             "scripts": {"build": "pnpm -r build"}, "devDependencies": {"typescript": "5"}})"}},
-       "JavaScript (pnpm) | pnpm install --frozen-lockfile && pnpm run build | pnpm | "},
+             "scripts": {"build": "pnpm -r build", "test": "vitest"},
+             "devDependencies": {"typescript": "5"}})"}},
+       "JavaScript (pnpm) | pnpm install --frozen-lockfile && pnpm run build | pnpm | ",
+       {"decidedBy: package.json, pnpm-lock.yaml", "pinned: pnpm 9.15.0 (package.json)",
+        "test: pnpm install --frozen-lockfile && pnpm test"}},
       {"a UI library on yarn 1",
        {"yarn.lock", "packages/", "scripts/", "fixtures/"},
        {{"package.json",
@@ -135,9 +171,25 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        {{"package.json",
          R"({"scripts": {"build": "tsc"}, "devDependencies": {"typescript": "5"}})"}},
        "JavaScript (npm) | npm ci && npm run build | npm | "},
-      {"a package on bun",
-       {"bun.lock", "src/"},
-       {{"package.json", R"({"scripts": {"build": "bun build"}, "dependencies": {"hono": "4"}})"}},
+      {"an HTTP framework on bun, fresh from git",
+       {"bun.lock", "src/", "test/", "example/"},
+       {{"package.json",
+         R"({"scripts": {"build": "bun build", "test": "bun test"}, "dependencies": {"hono": "4"}})"}},
+       "JavaScript (bun) | bun install --frozen-lockfile && bun run build | bun | ",
+       {"test: bun install --frozen-lockfile && bun run test",
+        "decidedBy: package.json, bun.lock"}},
+      {"a package on bun with the binary lockfile of bun 1.1",
+       {"bun.lockb", "src/"},
+       {{"package.json",
+         R"({"packageManager": "bun@1.1.30+sha256.0a1b", "scripts": {"build": "tsc"},
+             "devDependencies": {"typescript": "5"}})"}},
+       "JavaScript (bun) | bun install --frozen-lockfile && bun run build | bun | ",
+       {"decidedBy: package.json, bun.lockb", "pinned: bun 1.1.30 (package.json)"}},
+      {"a package on bun without a lockfile",
+       {"src/"},
+       {{"package.json",
+         R"({"packageManager": "bun@1.2.0", "scripts": {"build": "tsc"},
+             "devDependencies": {"typescript": "5"}})"}},
        "JavaScript (bun) | bun install && bun run build | bun | "},
       {"a package whose manifest is empty",
        {"src/"},
@@ -149,6 +201,7 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
         {"packages/vite/package.json",
          R"({"scripts": {"build": "rollup -c"}, "devDependencies": {"rollup": "4"}})"}},
        "JavaScript (pnpm) | pnpm install --frozen-lockfile && pnpm run build | pnpm | ",
+       {},
        "packages/vite"},
       {"an HTTP library for Python",
        {"pyproject.toml", "setup.py", "setup.cfg", "src/", "tests/"},
@@ -162,8 +215,69 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        {"pyproject.toml", "src/", ".venv/bin/pip!"},
        {},
        "Python (pip) | pip install -e . | pip | ",
+       {},
        "",
        "/opt/other-venv"},
+      {"an HTTP library for Python on Debian 12, fresh from git",
+       {"pyproject.toml", "setup.py", "setup.cfg", "src/", "tests/", "/usr/bin/python3.11!",
+        "/usr/bin/python3 -> python3.11", "/usr/lib/python3.11/os.py",
+        "/usr/lib/python3.11/EXTERNALLY-MANAGED", "/usr/lib/python3.11/ensurepip/__init__.py"},
+       {},
+       "Python (pip) | python3 -m venv .venv && .venv/bin/pip install -e . | python3 | ",
+       {"decidedBy: pyproject.toml, {system}/usr/lib/python3.11/EXTERNALLY-MANAGED"}},
+      {"the same, without Debian's python3-venv",
+       {"pyproject.toml", "src/", "/usr/bin/python3!", "/usr/lib/python3.11/os.py",
+        "/usr/lib/python3.11/EXTERNALLY-MANAGED"},
+       {},
+       "Python (pip) | python3 -m venv .venv && .venv/bin/pip install -e . | python3, python3-venv "
+       "| "},
+      {"the same on Arch, whose lib64 is lib",
+       {"setup.py", "/usr/bin/python3.12!", "/usr/bin/python3 -> python3.12",
+        "/usr/lib/python3.12/os.py", "/usr/lib/python3.12/EXTERNALLY-MANAGED",
+        "/usr/lib/python3.12/ensurepip/__init__.py", "/usr/lib64 -> lib"},
+       {},
+       "Python (pip) | python3 -m venv .venv && .venv/bin/pip install -e . | python3 | "},
+      {"the same on Fedora, whose library is in lib64",
+       {"setup.py", "/usr/bin/python3!", "/usr/lib/python3.12/site-packages/",
+        "/usr/lib64/python3.12/os.py", "/usr/lib64/python3.12/EXTERNALLY-MANAGED",
+        "/usr/lib64/python3.12/ensurepip/__init__.py"},
+       {},
+       "Python (pip) | python3 -m venv .venv && .venv/bin/pip install -e . | python3 | "},
+      {"the same with its project environment made already",
+       {"pyproject.toml", ".venv/bin/pip!", "/usr/bin/python3!", "/usr/lib/python3.11/os.py",
+        "/usr/lib/python3.11/EXTERNALLY-MANAGED"},
+       {},
+       "Python (pip) | .venv/bin/pip install -e . | .venv/bin/pip | "},
+      {"the same with another environment active",
+       {"pyproject.toml", "/usr/bin/python3!", "/usr/lib/python3.11/os.py",
+        "/usr/lib/python3.11/EXTERNALLY-MANAGED"},
+       {},
+       "Python (pip) | pip install -e . | pip | ",
+       {},
+       "",
+       "/opt/other-venv"},
+      {"a virtual environment's interpreter first on the search path",
+       {"pyproject.toml", "/usr/bin/python3!", "/usr/pyvenv.cfg", "/usr/lib/python3.11/os.py",
+        "/usr/lib/python3.11/EXTERNALLY-MANAGED"},
+       {},
+       "Python (pip) | pip install -e . | pip | "},
+      {"an interpreter its distribution does not manage",
+       {"pyproject.toml", "/usr/bin/python3!", "/usr/lib/python3.11/os.py"},
+       {},
+       "Python (pip) | pip install -e . | pip | "},
+      {"Ubuntu's interpreter beside a second Python of its own making",
+       {"pyproject.toml", "/usr/bin/python3.12!", "/usr/bin/python3 -> python3.12",
+        "/usr/lib/python3.12/os.py", "/usr/lib/python3.12/EXTERNALLY-MANAGED",
+        "/usr/lib/python3.12/ensurepip/__init__.py", "/usr/bin/python3.13!",
+        "/usr/lib/python3.13/os.py"},
+       {},
+       "Python (pip) | python3 -m venv .venv && .venv/bin/pip install -e . | python3 | "},
+      {"a python3 that names no version, beside the libraries of two",
+       {"pyproject.toml", "/usr/bin/python3!", "/usr/lib/python3.11/os.py",
+        "/usr/lib/python3.11/EXTERNALLY-MANAGED", "/usr/lib/python3.12/os.py",
+        "/usr/lib/python3.12/EXTERNALLY-MANAGED"},
+       {},
+       "Python (pip) | pip install -e . | pip | "},
       {"a Python project on Poetry",
        {"pyproject.toml", "poetry.lock", "src/", "tests/"},
        {},
@@ -207,10 +321,77 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        {"dune-project", "lib/", "bin/", "test/", "x.opam"},
        {},
        "OCaml (Dune) | dune build | dune | dune clean"},
-      {"an Elixir web framework",
+      {"an Elixir web framework, fresh from git",
        {"mix.exs", "mix.lock", "lib/", "test/", "config/"},
        {},
-       "Elixir (Mix) | mix compile | mix | mix clean"},
+       "Elixir (Mix) | mix deps.get && mix compile | mix | mix clean",
+       {"test: mix deps.get && mix test", "decidedBy: mix.exs, mix.lock"}},
+      {"the same framework, its dependencies fetched",
+       {"mix.exs", "mix.lock", "deps/", "lib/"},
+       {},
+       "Elixir (Mix) | mix compile | mix | mix clean",
+       {"test: mix test"}},
+      {"an Elixir JSON library without a lockfile",
+       {"lib/", "test/", "bench/", ".formatter.exs"},
+       {{"mix.exs", R"(defmodule Jason.Mixfile do
+  use Mix.Project
+
+  def project() do
+    [app: :jason, version: "1.4.4", deps: deps(), docs: docs()]
+  end
+
+  defp deps() do
+    [
+      {:decimal, "~> 1.0 or ~> 2.0", optional: true},
+      {:benchee, "~> 1.0", only: :bench}
+    ]
+  end
+end
+)"}},
+       "Elixir (Mix) | mix deps.get && mix compile | mix | mix clean",
+       {"decidedBy: mix.exs"}},
+      {"an Elixir library whose dependencies differ by environment",
+       {"lib/"},
+       {{"mix.exs", R"(defmodule M.MixProject do
+  use Mix.Project
+  def project, do: [app: :m, deps: deps(Mix.env())]
+  defp deps(:prod), do: []
+  defp deps(_), do: [{:credo, "~> 1.7", only: :dev}]
+end
+)"}},
+       "Elixir (Mix) | mix deps.get && mix compile | mix | mix clean"},
+      {"an Elixir library that depends on nothing",
+       {"lib/"},
+       {{"mix.exs", R"(defmodule Tiny.MixProject do
+  use Mix.Project
+
+  @moduledoc """
+  Once had: defp deps do [{:jason, "~> 1.0"}] end, and "deps: [x]" #{"deps: [y]"}
+  """
+  @hash ?#
+  @pattern ~r/deps: \[z\]/
+  @words ~W(defp deps do [a] end)
+
+  def project do
+    [app: :tiny, version: "0.1.0", deps: deps()]  # deps: [{:x, "1"}]
+  end
+
+  # defp deps, do: [{:old, "1.0"}]
+  defp deps do
+    # {:decimal, "~> 2.0"}
+    []
+  end
+end
+)"}},
+       "Elixir (Mix) | mix compile | mix | mix clean",
+       {"test: mix test", "decidedBy: mix.exs"}},
+      {"a mix.exs with its dependencies in the project keyword list",
+       {},
+       {{"mix.exs", R"(defmodule A.MixProject do
+  def project, do: [app: :a, deps: [{:b, "1.0"}]]
+end
+)"}},
+       "Elixir (Mix) | mix deps.get && mix compile | mix | mix clean"},
       // Evidence that cannot be taken is no evidence: today's plan, never a hang or a crash.
       {"a package.json that is a FIFO",
        {"package.json|"},
@@ -244,7 +425,8 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        {},
        {{"package.json",
          R"({"packageManager": "yarn", "dependencies": {"a": "1"}, "scripts": {"build": "x"}})"}},
-       "JavaScript (yarn) | yarn install && yarn run build | yarn | "},
+       "JavaScript (yarn) | yarn install && yarn run build | yarn | ",
+       {"pinned: "}},
       {"lockfiles that are a folder and a FIFO",
        {"yarn.lock/", "pnpm-lock.yaml|"},
        {{"package.json", R"({"scripts": {"build": "x"}})"}},
@@ -256,9 +438,16 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
   };
   for (const Case& c : cases) {
     const TempDir dir;
-    for (const std::string& entry : c.entries) makeEntry(dir, entry);
+    const TempDir system;
+    for (const std::string& entry : c.entries) {
+      if (entry.front() == '/') {
+        makeEntry(system, entry.substr(1));
+      } else {
+        makeEntry(dir, entry);
+      }
+    }
     for (const auto& [name, content] : c.files) dir.write(name, content);
-    std::map<std::string, std::string> variables;
+    std::map<std::string, std::string> variables{{"PATH", (system / "usr/bin").string()}};
     if (c.virtualEnv) variables["VIRTUAL_ENV"] = *c.virtualEnv;
     const FixedEnvironment environment(variables);
     const std::string folder = (dir / c.project).string();
@@ -276,6 +465,18 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
                   config.clean.command,
               c.plan)
         << c.like;
+    for (const std::string& line : c.also) {
+      const size_t colon = line.find(": ");
+      std::string expected = line.substr(colon + 2);
+      for (size_t at; (at = expected.find("{system}")) != std::string::npos;) {
+        expected.replace(at, 8, system.path().string());
+      }
+      EXPECT_EQ(described(config, line.substr(0, colon)), expected) << c.like;
+    }
+    std::vector<std::string> evidence = config.evidence;
+    std::sort(evidence.begin(), evidence.end());
+    EXPECT_TRUE(std::adjacent_find(evidence.begin(), evidence.end()) == evidence.end())
+        << c.like << ": each file is named once in " << joined(config.evidence);
   }
 }
 

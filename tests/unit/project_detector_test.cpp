@@ -63,6 +63,7 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
   struct Case {
     std::vector<std::string> entries;
     std::string expected;
+    std::string below = {};  // the projects in subfolders, as "path (kind), ..."
   };
   const Case cases[] = {
       {{}, "unknown"},
@@ -102,7 +103,23 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{"Makefile/"}, "make"},
       {{"Cargo.toml@"}, "cargo"},
       {{"package.json|"}, "npm"},
-      {{"sub/CMakeLists.txt"}, "unknown"},
+      {{"sub/CMakeLists.txt"}, "unknown", "sub (cmake)"},
+      // Below a folder: two levels down, not into a project, not into hidden folders, others'
+      // code or links; at most five; a folder that cannot be read holds none.
+      {{"Src/App.csproj", "Src/Tests/pom.xml", "docs/site/package.json", "README.md"},
+       "unknown",
+       "Src (dotnet), docs/site (npm)"},
+      {{".git/Makefile", "node_modules/a/package.json", "vendor/b/go.mod", "a/b/c/Cargo.toml",
+        "link -> a/b/c", "docs/notes.md"},
+       "unknown"},
+      {{"f/mix.exs", "e/Makefile", "d/x/setup.py", "c/go.mod", "b/Cargo.toml", "a/Cargo.toml"},
+       "unknown",
+       "a (cargo), b (cargo), c (go), d/x (pip), e (make)"},
+      {{"java/build.gradle", "java/pom.xml", "tools/configure!", "etc/configure"},
+       "unknown",
+       "java (maven), tools (autotools)"},
+      {{"a/Makefile -> Makefile", "b/Cargo.toml"}, "unknown", "b (cargo)"},
+      {{"Makefile", "lib/CMakeLists.txt"}, "make", "lib (cmake)"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
@@ -113,6 +130,12 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
     }
     EXPECT_EQ(kindName(dir.path().string()), c.expected) << "entries: " << listing;
     EXPECT_EQ(kindName(dir.path().string() + "/"), c.expected) << "entries: " << listing;
+    std::string below;
+    for (const ProjectBelow& project : ProjectDetector().projectsBelow(dir.path().string())) {
+      below +=
+          (below.empty() ? "" : ", ") + project.path + " (" + std::string(project.kind->name) + ")";
+    }
+    EXPECT_EQ(below, c.below) << "entries: " << listing;
   }
 }
 
