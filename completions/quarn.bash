@@ -3,7 +3,7 @@ _quarn() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   local kinds="dotnet cmake cargo make gradle npm maven pip go meson autotools dune mix pnpm yarn bun uv poetry custom"
   COMPREPLY=()
-  local commands="build rebuild clean detect validate info"
+  local commands="build rebuild clean detect validate info test"
   if ((COMP_CWORD == 1)); then
     mapfile -t COMPREPLY < <(compgen -W "$commands help --version" -- "$cur")
     return
@@ -15,12 +15,12 @@ _quarn() {
   fi
   local options i
   case ${COMP_WORDS[1]} in
-    build | rebuild) options="--dry-run --jobs --kind --quiet --version --help" ;;
+    build | rebuild | test) options="--dry-run --jobs --kind --quiet --version --help" ;;
     clean) options="--dry-run --kind --quiet --version --help" ;;
     detect | validate | info) options="--json --kind --quiet --version --help" ;;
     *) return ;;
   esac
-  # After "--" the words are the build's own.
+  # After "--" the words are the build's or the tests' own.
   for ((i = 2; i < COMP_CWORD; i++)); do [[ ${COMP_WORDS[i]} == -- ]] && return; done
   case $prev in
     --kind)

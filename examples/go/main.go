@@ -2,6 +2,10 @@ package main
 
 import "fmt"
 
+func greeting() string {
+	return "Hello from a Go module"
+}
+
 func main() {
-	fmt.Println("Hello from a Go module")
+	fmt.Println(greeting())
 }

@@ -27,7 +27,7 @@ void printBanner() {
 void printUsage() {
   fmt::print("  Usage:\n");
   for (const CommandSpec& command : commandTable()) {
-    fmt::print("    {:<24}{}\n", command.synopsis, command.description);
+    if (command.inGeneralUsage) fmt::print("    {:<24}{}\n", command.synopsis, command.description);
   }
   fmt::print("\n");
 }

@@ -73,6 +73,8 @@ const OptionSpec kHelp{"-h,--help", nullptr, "Show this help", nullptr,
                        }};
 const OptionSpec kBuildArguments{
     "--", "ARGS...", "Add ARGS to the build step, each quoted for the shell", nullptr, nullptr};
+const OptionSpec kTestArguments{
+    "--", "ARGS...", "Add ARGS to the test step, each quoted for the shell", nullptr, nullptr};
 
 // The name CLI11 reports an option by: its last, long one.
 std::string longName(const OptionSpec& option) {
@@ -136,6 +138,8 @@ const std::vector<CommandSpec>& commandTable() {
   static const std::vector<CommandSpec> table = {
       {"build", "quarn build [path]", "Detect and build project", cmdBuild,
        {&kDryRun, &kJobs, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
+      {"test", "quarn test [path]", "Detect the project and run its tests", cmdTest,
+       {&kDryRun, &kJobs, &kQuiet, &kKind, &kVersion, &kHelp, &kTestArguments}, false},
       {"rebuild", "quarn rebuild [path]", "Clean and rebuild", cmdRebuild,
        {&kDryRun, &kJobs, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
       {"clean", "quarn clean [path]", "Remove build artifacts", cmdClean,

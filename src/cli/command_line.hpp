@@ -38,9 +38,10 @@ struct CommandSpec {
   const char* description;
   int (*handler)(const CommandOptions&);
   std::vector<const OptionSpec*> options;
+  bool inGeneralUsage = true;  // false: only its own usage shows it
 };
 
-// The commands in the order of the general usage.
+// The commands in the order of the general usage, which leaves out those that ask to be.
 const std::vector<CommandSpec>& commandTable();
 
 // Returns the row of a command word, or nullptr for a word that is not one.

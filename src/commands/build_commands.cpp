@@ -35,10 +35,9 @@ std::optional<Project> buildableProject(const CommandOptions& options) {
   return project;
 }
 
-// Whether the build step can take the arguments passed after "--"; says why not before anything
-// runs.
-bool argumentsFit(const Project& project, const CommandOptions& options) {
-  const std::string& refusal = project.config.build.argumentsRefused;
+// Whether the step can take the arguments passed after "--"; says why not before anything runs.
+bool argumentsFit(const Command& step, const CommandOptions& options) {
+  const std::string& refusal = step.argumentsRefused;
   if (options.buildArguments.empty() || refusal.empty()) return true;
   Logger::get()->error(refusal);
   return false;
@@ -81,32 +80,41 @@ void warnOfPinnedVersion(const Project& project, const ToolRegistry& registry) {
   if (!warning.empty()) Logger::get()->warn(warning);
 }
 
+// One step a command runs in the project, and the words it is spoken of in.
+struct Step {
+  std::vector<std::string> tools;  // checked first
+  std::string command;             // flags and arguments in; empty: nothing to run
+  BuildEnvironment environment;
+  const char* running;      // "Building with: {}"
+  const char* cannotStart;  // "Could not start the build: {}"
+  const char* success;      // with the whole seconds
+  const char* failure;
+  std::string note;  // said after the step succeeded
+};
+
 // Logs the verdict of a step from its status and the time it took; returns the exit status.
-int verdict(const platform::ProcessStatus& status, std::chrono::steady_clock::time_point start,
-            const char* success, const char* failure) {
+int verdict(const Step& step, const platform::ProcessStatus& status,
+            std::chrono::steady_clock::time_point start) {
   const std::int64_t seconds = elapsedWholeSeconds(start, std::chrono::steady_clock::now());
   if (status.status == 0) {
-    Logger::outcome()->info(fmt::format(fmt::runtime(success), seconds));
+    Logger::outcome()->info(fmt::format(fmt::runtime(step.success), seconds));
     return kExitSuccess;
   }
   if (status.status < 0) {
-    Logger::get()->error(fmt::format("Could not start the build: {}", status.startError));
+    Logger::get()->error(fmt::format(fmt::runtime(step.cannotStart), status.startError));
   }
-  Logger::outcome()->error(fmt::format(fmt::runtime(failure), seconds));
-  // A stop signal, when quarn received one, decides how quarn ends (cli::run); the build's own
+  Logger::outcome()->error(fmt::format(fmt::runtime(step.failure), seconds));
+  // A stop signal, when quarn received one, decides how quarn ends (cli::run); the step's own
   // status of 130 is no sign of one.
   return kExitFailure;
 }
 
-// Builds `project`, found once by the command: rebuild builds the folder it cleaned, even when
-// that removed the current folder.
-int build(const CommandOptions& options, const Project& project) {
+// Checks the step's tools, then runs it in the project folder with the tool's output between
+// blank lines, and logs the verdict; a dry run stops before running. Returns the exit status.
+int runStep(const CommandOptions& options, const Project& project, const Step& step) {
   const auto logger = Logger::get();
-  const BuildConfig& config = project.config;
-  logger->info(fmt::format("Detected: {}", config.displayName));
-
-  const ToolRegistry registry(config.tools);
-  const std::vector<std::string> missing = registry.getMissingTools(config.tools, project.folder);
+  const ToolRegistry registry(step.tools);
+  const std::vector<std::string> missing = registry.getMissingTools(step.tools, project.folder);
   if (!missing.empty()) {
     for (const std::string& tool : missing) {
       logger->error(fmt::format("Build tool '{}' is missing, please install it to continue", tool));
@@ -114,48 +122,85 @@ int build(const CommandOptions& options, const Project& project) {
     }
     return kExitFailure;
   }
-  for (const std::string& tool : config.tools) {
+  for (const std::string& tool : step.tools) {
     logger->info(fmt::format("Build tool '{}' validated", tool));
   }
   if (!options.dryRun) warnOfPinnedVersion(project, registry);
 
-  const BuildEnvironment environment = buildEnvironment(project, options);
-  const std::string command =
-      config.build.with(environment.flags, quotedArguments(options.buildArguments));
   const auto start = std::chrono::steady_clock::now();
   platform::ProcessStatus status{0, {}, {}};
-  if (!command.empty()) {
-    logger->info(fmt::format("Building with: {}", command));
+  if (!step.command.empty()) {
+    logger->info(fmt::format(fmt::runtime(step.running), step.command));
     if (options.dryRun) {
-      if (!environment.variables.empty()) {
-        logger->info(fmt::format("Environment: {}", describe(environment)));
+      if (!step.environment.variables.empty()) {
+        logger->info(fmt::format("Environment: {}", describe(step.environment)));
       }
       Logger::outcome()->info("Dry run: nothing was run");
       return kExitSuccess;
     }
     printBlankLine();
-    status = CommandRunner().run(command, {}, project.folder, environment.variables);
+    status = CommandRunner().run(step.command, {}, project.folder, step.environment.variables);
     printBlankLine();
   } else if (options.dryRun) {
     Logger::outcome()->info("Dry run: nothing was run");
     return kExitSuccess;
   }
-  if (status.status == 0 && !config.note.empty()) logger->info(config.note);
-  return verdict(status, start, "✓ Build successful ({}s)", "✗ Build failed ({}s)");
+  if (status.status == 0 && !step.note.empty()) logger->info(step.note);
+  return verdict(step, status, start);
+}
+
+// Builds `project`, found once by the command: rebuild builds the folder it cleaned, even when
+// that removed the current folder.
+int build(const CommandOptions& options, const Project& project) {
+  const BuildConfig& config = project.config;
+  Logger::get()->info(fmt::format("Detected: {}", config.displayName));
+  Step step{config.tools,
+            {},
+            buildEnvironment(project, options),
+            "Building with: {}",
+            "Could not start the build: {}",
+            "✓ Build successful ({}s)",
+            "✗ Build failed ({}s)",
+            config.note};
+  step.command = config.build.with(step.environment.flags, quotedArguments(options.buildArguments));
+  return runStep(options, project, step);
 }
 
 }  // namespace
 
 int cmdBuild(const CommandOptions& options) {
   const std::optional<Project> project = buildableProject(options);
-  if (!project || !argumentsFit(*project, options)) return kExitFailure;
+  if (!project || !argumentsFit(project->config.build, options)) return kExitFailure;
   return build(options, *project);
+}
+
+int cmdTest(const CommandOptions& options) {
+  const std::optional<Project> project = buildableProject(options);
+  if (!project || !argumentsFit(project->config.test.command, options)) return kExitFailure;
+  const BuildConfig& config = project->config;
+  Logger::get()->info(fmt::format("Detected: {}", config.displayName));
+  const Command& test = config.test.command;
+  if (test.empty()) {
+    // The outcome, quiet or not: nothing was run and nothing failed.
+    Logger::outcome()->info("No tests to run");
+    return kExitSuccess;
+  }
+  Step step{config.test.tools,
+            {},
+            testEnvironment(*project, options),
+            "Testing with: {}",
+            "Could not start the tests: {}",
+            "✓ Tests passed ({}s)",
+            "✗ Tests failed ({}s)",
+            {}};
+  step.command = test.with(step.environment.flags, quotedArguments(options.buildArguments));
+  return runStep(options, *project, step);
 }
 
 int cmdRebuild(const CommandOptions& options) {
   const auto logger = Logger::get();
   const std::optional<Project> project = buildableProject(options);
-  if (!project || !argumentsFit(*project, options)) return kExitFailure;
+  if (!project || !argumentsFit(project->config.build, options)) return kExitFailure;
   logger->info("Performing clean rebuild...");
 
   const ToolRegistry registry(project->config.tools);

@@ -29,6 +29,49 @@ void setDefault(BuildEnvironment& result, const Environment& environment, const 
   if (!environment.isSet(name)) result.variables.emplace_back(name, value);
 }
 
+// The jobs asked for through `jobs`, or the processors where the kind takes them by default.
+void addJobsOrDefault(BuildEnvironment& result, const Jobs& jobs, const CommandOptions& options,
+                      const Environment& environment) {
+  if (options.jobs) {
+    addJobs(result, jobs, *options.jobs, environment);
+  } else if (jobs.processorsByDefault && !environment.isSet(std::string(jobs.text))) {
+    addJobs(result, jobs, environment.processors(), environment);
+  }
+}
+
+void addCompilerCache(BuildEnvironment& result, const Kind& kind, const std::string& folder,
+                      const Environment& environment) {
+  if (!cacheAllowed(environment)) return;
+  switch (kind.compilerCache) {
+    case CompilerCache::None: break;
+    case CompilerCache::Launchers:
+      if (environment.isSet("CMAKE_C_COMPILER_LAUNCHER") ||
+          environment.isSet("CMAKE_CXX_COMPILER_LAUNCHER")) {
+        break;
+      }
+      result.compilerCache = installedCache(environment, folder, {"ccache", "sccache"});
+      if (result.compilerCache.empty()) break;
+      setDefault(result, environment, "CMAKE_C_COMPILER_LAUNCHER", result.compilerCache);
+      setDefault(result, environment, "CMAKE_CXX_COMPILER_LAUNCHER", result.compilerCache);
+      // CMake asks the compiler for its dependencies anyway; ccache then need not run the
+      // preprocessor a second time for each miss, which is most of what a cold cache costs.
+      if (result.compilerCache == "ccache" && !environment.isSet("CCACHE_DEPEND") &&
+          !environment.isSet("CCACHE_NODEPEND")) {
+        result.variables.emplace_back("CCACHE_DEPEND", "1");
+      }
+      break;
+    case CompilerCache::RustcWrapper:
+      if (environment.isSet("RUSTC_WRAPPER")) break;
+      result.compilerCache = installedCache(environment, folder, {"sccache"});
+      if (!result.compilerCache.empty()) {
+        result.variables.emplace_back("RUSTC_WRAPPER", result.compilerCache);
+      }
+      break;
+  }
+}
+
+bool sameSetting(const Jobs& a, const Jobs& b) { return a.via == b.via && a.text == b.text; }
+
 }  // namespace
 
 void addJobs(BuildEnvironment& result, const Jobs& jobs, unsigned count,
@@ -56,39 +99,33 @@ BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& 
   if (config.kind == &customKind() || (project.settings && project.settings->build)) {
     return result;  // the project's own command: quarn knows nothing of its tool
   }
+  addJobsOrDefault(result, config.kind->jobs, options, environment);
+  addCompilerCache(result, *config.kind, project.folder, environment);
+  return result;
+}
+
+BuildEnvironment testEnvironment(const Project& project, const CommandOptions& options,
+                                 const Environment& environment) {
+  BuildEnvironment result;
+  const BuildConfig& config = project.config;
+  const std::optional<ProjectSettings>& settings = project.settings;
+  if (config.kind == &customKind() || (settings && settings->test)) return result;
   const Kind& kind = *config.kind;
-  if (options.jobs) {
-    addJobs(result, kind.jobs, *options.jobs, environment);
-  } else if (kind.jobs.processorsByDefault && !environment.isSet(std::string(kind.jobs.text))) {
-    addJobs(result, kind.jobs, environment.processors(), environment);
+  if (options.jobs) addJobs(result, kind.testJobs, *options.jobs, environment);
+  // The build run first is the project's own command where quarn.toml sets one.
+  const bool ownBuild = settings && settings->build;
+  if (kind.testBuildsFirst && ownBuild) return result;
+  // The build the tests run first takes the build's setting where that is a variable (a flag
+  // would go into the build's step, which the test step only follows).
+  const Jobs& build = kind.jobs;
+  if (kind.testBuildsFirst && build.via != Jobs::Via::Flag && !sameSetting(build, kind.testJobs)) {
+    BuildEnvironment first;
+    addJobsOrDefault(first, build, options, environment);
+    result.variables.insert(result.variables.end(), first.variables.begin(), first.variables.end());
+    if (result.jobs == 0) result.jobs = first.jobs;
   }
-  if (!cacheAllowed(environment)) return result;
-  switch (kind.compilerCache) {
-    case CompilerCache::None: break;
-    case CompilerCache::Launchers:
-      if (environment.isSet("CMAKE_C_COMPILER_LAUNCHER") ||
-          environment.isSet("CMAKE_CXX_COMPILER_LAUNCHER")) {
-        break;
-      }
-      result.compilerCache = installedCache(environment, project.folder, {"ccache", "sccache"});
-      if (result.compilerCache.empty()) break;
-      setDefault(result, environment, "CMAKE_C_COMPILER_LAUNCHER", result.compilerCache);
-      setDefault(result, environment, "CMAKE_CXX_COMPILER_LAUNCHER", result.compilerCache);
-      // CMake asks the compiler for its dependencies anyway; ccache then need not run the
-      // preprocessor a second time for each miss, which is most of what a cold cache costs.
-      if (result.compilerCache == "ccache" && !environment.isSet("CCACHE_DEPEND") &&
-          !environment.isSet("CCACHE_NODEPEND")) {
-        result.variables.emplace_back("CCACHE_DEPEND", "1");
-      }
-      break;
-    case CompilerCache::RustcWrapper:
-      if (environment.isSet("RUSTC_WRAPPER")) break;
-      result.compilerCache = installedCache(environment, project.folder, {"sccache"});
-      if (!result.compilerCache.empty()) {
-        result.variables.emplace_back("RUSTC_WRAPPER", result.compilerCache);
-      }
-      break;
-  }
+  // The tests of a kind that compiles are compiled by its tool, as the build is.
+  addCompilerCache(result, kind, project.folder, environment);
   return result;
 }
 

@@ -22,9 +22,14 @@ struct BuildEnvironment {
 // The defaults for building `project`, as its kind's row says: the parallel level of the
 // processors quarn may use where the kind takes one by default, a compiler cache where one is
 // installed and none is chosen (QUARN_NO_CACHE turns this off), and --jobs through the kind's own
-// setting (`jobs`, the build's or the tests').
+// setting.
 BuildEnvironment buildEnvironment(const Project& project, const CommandOptions& options,
                                   const Environment& environment = Environment::system());
+
+// The same for running the tests: --jobs through the kind's test setting and, where the tests run
+// the build first, through the build's setting too when that is a variable; the build's defaults.
+BuildEnvironment testEnvironment(const Project& project, const CommandOptions& options,
+                                 const Environment& environment = Environment::system());
 
 // The flag or variable that asks the kind's tool for `count` jobs, by `jobs`.
 void addJobs(BuildEnvironment& result, const Jobs& jobs, unsigned count,

@@ -7,11 +7,15 @@
 namespace quarn {
 
 // The command handlers. Each returns the exit status: 0 when it did what was asked, 1 when the
-// folder is not a recognised project or the command failed; build, rebuild and clean return 130
-// for a step ended by Ctrl-C. A quarn.toml that cannot be taken is thrown as SettingsError.
+// folder is not a recognised project or the command failed; build, rebuild, clean and test return
+// 130 for a step ended by Ctrl-C. A quarn.toml that cannot be taken is thrown as SettingsError.
 
 // Detects the project, checks its build tools and runs its build command in the project folder.
 int cmdBuild(const CommandOptions& options);
+
+// Detects the project, checks the tools its tests need and runs its tests in the project folder,
+// building it first where the kind's test step needs that; says so when there are none.
+int cmdTest(const CommandOptions& options);
 
 // As cmdBuild, after the project's clean step.
 int cmdRebuild(const CommandOptions& options);

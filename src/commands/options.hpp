@@ -13,7 +13,7 @@ struct CommandOptions {
   bool dryRun = false;           // -n: plan and check, run and remove nothing
   bool json = false;             // --json: one JSON object on standard output, nothing else
   std::optional<unsigned> jobs;  // -j N
-  std::vector<std::string> buildArguments;  // the words after "--", for the build step
+  std::vector<std::string> buildArguments;  // the words after "--", for the build or test step
   std::string kind;                         // --kind NAME: the kind, whatever detection says
 };
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/logger.hpp"
+#include "platform/environment.hpp"
 #include "platform/files.hpp"
 #include "project/kinds.hpp"
 #include "project/planner.hpp"
@@ -83,10 +84,27 @@ std::optional<std::pair<std::string, Found>> projectRootAbove(const std::string&
   return std::nullopt;
 }
 
+// The project's own build, run before the tests that need it. Where it is more than one plain
+// line (several lines, a trailing comment or operator), a POSIX shell groups it, so that the tests
+// follow the whole of it as they would follow the build's own command.
+std::string buildBeforeTests(const ProjectSettings& settings) {
+  const std::string& build = *settings.build;
+  const bool plain =
+      settings.buildRefusesArguments.empty() && settings.buildArgumentsAt == std::string::npos;
+  if (plain || platform::kCommandDialect == platform::CommandDialect::WindowsCmd) return build;
+  return "{ " + build + "\n}";
+}
+
 void applySettings(Project& project) {
   const ProjectSettings& settings = *project.settings;
   BuildConfig& config = project.config;
+  Command& test = config.test.command;
   if (settings.build) {
+    // Tests that need the project built run the project's own build first.
+    const std::string planned = config.build.line();
+    if (config.kind->testBuildsFirst && !planned.empty() && test.setup.rfind(planned, 0) == 0) {
+      test.setup.replace(0, planned.size(), buildBeforeTests(settings));
+    }
     config.build = Command{};
     config.build.step = *settings.build;
     config.build.argumentsAt = settings.buildArgumentsAt;
@@ -97,9 +115,17 @@ void applySettings(Project& project) {
     // project of no kind.
     config.clean.folders = {"build"};
   }
+  if (settings.test) {
+    test = Command{};
+    test.step = *settings.test;
+    test.argumentsAt = settings.testArgumentsAt;
+    test.argumentsRefused = settings.testRefusesArguments;
+    if (config.test.tools.empty()) config.test.tools = config.tools;
+  }
   if (settings.tools) {
     config.tools = *settings.tools;
     config.buildTool = config.tools.empty() ? std::string() : config.tools.front();
+    if (!test.empty()) config.test.tools = config.tools;
   }
   if (settings.clean) {
     config.clean.folders.clear();

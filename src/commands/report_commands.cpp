@@ -49,6 +49,7 @@ Json describe(const Project& project, const CommandOptions& options, Report repo
       {"language", config.language},
       {"tools", std::move(tools)},
       {"buildCommand", config.buildCommand},
+      {"testCommand", config.test.command.empty() ? Json() : Json(config.test.command.line())},
       {"note", config.note.empty() ? Json() : Json(config.note)},
       {"clean",
        {{"removesBuildFolder", std::find(config.clean.folders.begin(), config.clean.folders.end(),

@@ -396,6 +396,95 @@ bool declaresMixDependencies(const std::string& source) {
   return referred && !defined;
 }
 
+// The test script `npm init` writes: it fails by design, and says there are no tests.
+bool isPlaceholderTest(const std::string& script) {
+  const size_t start = script.find_first_not_of(" \t\r\n");
+  const size_t end = script.find_last_not_of(" \t\r\n");
+  return start != std::string::npos &&
+         script.compare(start, end + 1 - start, "echo \"Error: no test specified\" && exit 1") == 0;
+}
+
+// Whether a TOML or INI text holds the section `header` ("[pytest]"), spaces and a comment on its
+// line aside.
+bool hasSection(const std::string& text, std::string_view header) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line;
+    for (size_t i = start; i < end && text[i] != '#' && text[i] != ';'; ++i) {
+      if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r') line += text[i];
+    }
+    if (line == header) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Whether the project configures pytest, in any of the files pytest takes its settings from.
+bool configuresPytest(const Folder& folder) {
+  for (const char* name : {"pytest.ini", ".pytest.ini", "conftest.py"}) {
+    if (folder.hasFile(name)) return true;
+  }
+  const std::pair<const char*, std::vector<std::string_view>> kSections[] = {
+      {"pyproject.toml", {"[tool.pytest.ini_options]", "[tool.pytest]"}},
+      {"tox.ini", {"[pytest]"}},
+      {"setup.cfg", {"[tool:pytest]"}},
+  };
+  for (const auto& [name, headers] : kSections) {
+    const std::optional<std::string> text = folder.read(name);
+    if (!text) continue;
+    for (std::string_view header : headers) {
+      if (hasSection(*text, header)) return true;
+    }
+  }
+  return false;
+}
+
+// pytest in place of unittest: "python3 -m pytest" on the interpreter itself, "uv run pytest"
+// through a manager that runs it.
+void usePytest(Command& test) {
+  const std::string_view unittest = " -m unittest";
+  std::string& step = test.step;
+  if (step.size() <= unittest.size() ||
+      step.compare(step.size() - unittest.size(), unittest.size(), unittest) != 0) {
+    return;
+  }
+  const size_t interpreter = step.rfind(' ', step.size() - unittest.size() - 1);
+  if (interpreter == std::string::npos) {
+    step.replace(step.size() - unittest.size(), unittest.size(), " -m pytest");
+  } else {
+    step.replace(interpreter + 1, std::string::npos, "pytest");
+  }
+}
+
+// What quarn looks for in the project's makefile, found as make finds it.
+struct MakefileTargets {
+  bool read = false;  // a makefile was there and could be read
+  bool test = false;
+  bool check = false;
+};
+
+MakefileTargets makefileTargets(const Folder& folder) {
+  using Status = platform::FileText::Status;
+  constexpr std::size_t kMakefileLimit = std::size_t{4} << 20;
+  for (const char* name : {"GNUmakefile", "makefile", "Makefile"}) {
+    const platform::FileText file = platform::readRegularFile(folder.at(name), kMakefileLimit);
+    if (file.status == Status::Missing || file.status == Status::LinkToNothing) continue;
+    if (file.status != Status::Read) break;
+    return {true, definesTarget(file.text, "test"), definesTarget(file.text, "check")};
+  }
+  return {};
+}
+
+// The interpreter of the project's virtual environment `venv`, whose pip builds, runs the tests.
+void testInVirtualEnvironment(BuildConfig& config, const Folder& folder, const std::string& venv) {
+  const std::string python = windows() ? venv + "\\Scripts\\python.exe" : venv + "/bin/python3";
+  if (!folder.hasProgram(python) || config.test.command.empty()) return;
+  config.test.command.step = python + " -m unittest";
+  config.test.tools = {python};
+}
+
 }  // namespace
 
 const Kind* mavenBesidePom(const Kind& own, const Folder& folder, std::string_view /*entry*/) {
@@ -461,9 +550,14 @@ void planJavaScript(BuildConfig& config, const Folder& folder, bool chosen) {
     config.note = "package.json has no build script";
   }
   if (!package.hasCleanScript) config.clean.command.clear();
+  // Without a test script, or with the one that says there is none, there are no tests.
+  if (!package.hasTestScript || isPlaceholderTest(package.testScript)) config.test = TestStep{};
 }
 
-void planPython(BuildConfig& config, const Folder& folder, bool chosen) {
+namespace {
+
+// The Python build: the manager by its lockfile, the project's environment, or one made first.
+void planPythonBuild(BuildConfig& config, const Folder& folder, bool chosen) {
   if (!chosen) {
     for (const auto& [lockfile, name] :
          {std::pair{"uv.lock", "uv"}, std::pair{"poetry.lock", "poetry"}}) {
@@ -484,6 +578,7 @@ void planPython(BuildConfig& config, const Folder& folder, bool chosen) {
       config.tools = {pip};
       config.build.step = pip + " install -e .";
       addEvidence(config, pip);
+      testInVirtualEnvironment(config, folder, venv);
       return;
     }
   }
@@ -502,23 +597,8 @@ void planPython(BuildConfig& config, const Folder& folder, bool chosen) {
   addEvidence(config, library.at("EXTERNALLY-MANAGED"));
 }
 
-void planAutotools(BuildConfig& config, const Folder& folder, bool chosen) {
-  planMake(config, folder, chosen);
-  if (folder.hasProgram("configure")) {
-    if (windows()) config.build.setup = "sh ./configure";
-    return;
-  }
-  const std::string configure = windows() ? "sh ./configure" : "./configure";
-  if (folder.hasFile("autogen.sh")) {
-    config.build.setup = "sh autogen.sh && " + configure;
-    addEvidence(config, "autogen.sh");
-  } else {
-    config.build.setup = "autoreconf -fi && " + configure;
-  }
-  config.tools = {"make", "autoreconf"};
-}
-
-void planMake(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+// make clean where a makefile make can read defines it, and make asked before it runs.
+void planMakeClean(BuildConfig& config, const Folder& folder) {
   using Status = platform::FileText::Status;
   constexpr std::size_t kMakefileLimit = std::size_t{4} << 20;
   const std::string makeClean = config.clean.command;
@@ -535,6 +615,44 @@ void planMake(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
     break;
   }
   config.clean.command.clear();
+}
+
+}  // namespace
+
+void planPython(BuildConfig& config, const Folder& folder, bool chosen) {
+  planPythonBuild(config, folder, chosen);
+  // pytest where the project configures it, else the standard library's unittest.
+  if (configuresPytest(folder)) usePytest(config.test.command);
+}
+
+void planAutotools(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  // Its tests are make check whatever the makefile configure made says.
+  planMakeClean(config, folder);
+  if (folder.hasProgram("configure")) {
+    if (windows()) config.build.setup = "sh ./configure";
+    return;
+  }
+  const std::string configure = windows() ? "sh ./configure" : "./configure";
+  if (folder.hasFile("autogen.sh")) {
+    config.build.setup = "sh autogen.sh && " + configure;
+    addEvidence(config, "autogen.sh");
+  } else {
+    config.build.setup = "autoreconf -fi && " + configure;
+  }
+  config.tools = {"make", "autoreconf"};
+}
+
+void planMake(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  planMakeClean(config, folder);
+  // make test where the makefile defines it, else make check; a makefile that cannot be read
+  // keeps make test, and make says what is wrong with it.
+  const MakefileTargets targets = makefileTargets(folder);
+  if (!targets.read || targets.test) return;
+  if (targets.check) {
+    config.test.command.step = "make check";
+  } else {
+    config.test = TestStep{};
+  }
 }
 
 void planMix(BuildConfig& config, const Folder& folder, bool /*chosen*/) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/environment.hpp"
 #include "project/kind_rules.hpp"
 
 namespace quarn {
@@ -19,9 +20,6 @@ const Tool kMake{"make", "", "", "choco install make", "brew install make",
                  "sudo apt install build-essential"};
 const Tool kNpm{"npm", "", "", "choco install nodejs", "brew install node", "sudo apt install nodejs npm"};
 const Tool kPip{"pip", "", "", "choco install python", "brew install python", "sudo apt install python3-pip"};
-// The interpreter an externally managed Python's projects make their environment with.
-const Tool kPython{"python3", "", "", "choco install python", "brew install python",
-                   "sudo apt install python3"};
 // No program: venv's means of putting pip into an environment, which Debian and Ubuntu ship apart
 // (ensurepip). Plans name it only where the interpreter lacks it, so that it is reported missing
 // with the line that installs it.
@@ -54,8 +52,23 @@ const Tool kDune{"dune", "", "", "opam install dune", "opam install dune", "opam
 const Tool kMix{"mix", "", "Mix ", "choco install elixir", "brew install elixir", "sudo apt install elixir"};
 // clang-format on
 
+bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
+
+// The interpreter the tests of a Python project run on, and the one an externally managed
+// Python's projects make their environment with: Debian and macOS have no `python`, only
+// `python3`; Windows' installer has `python` alone.
+const Tool& python() {
+  static const Tool tool{
+      windows() ? "python" : "python3", "", "", "choco install python", "brew install python",
+      "sudo apt install python3"};
+  return tool;
+}
+
 std::vector<Kind> makeKinds() {
   using M = Marker;
+  // The standard library's runner; the rule of the Python kinds puts pytest in its place where
+  // the project configures it.
+  const std::string_view unittest = windows() ? "python -m unittest" : "python3 -m unittest";
   std::vector<Kind> rows;
   rows.push_back(Kind("dotnet", "C# (.NET)", "C#")
                      .is(ProjectType::DotNet)
@@ -131,6 +144,8 @@ std::vector<Kind> makeKinds() {
                      .needs({&kPip})
                      .builds({"", "pip install -e ."})
                      .writes({"build"})
+                     .tests({"", unittest})
+                     .testsNeed({&python()})
                      .refinedBy(rules::planPython));
   rows.push_back(Kind("go", "Go", "Go")
                      .markedBy({M::named("go.work"), M::named("go.mod")})
@@ -198,11 +213,13 @@ std::vector<Kind> makeKinds() {
                      .needs({&kUv})
                      .builds({"", "uv sync"})
                      .writes({"build"})
+                     .tests({"", "uv run python -m unittest"})
                      .refinedBy(rules::planPython));
   rows.push_back(Kind("poetry", "Python (Poetry)", "Python")
                      .needs({&kPoetry})
                      .builds({"", "poetry install"})
                      .writes({"build"})
+                     .tests({"", "poetry run python -m unittest"})
                      .refinedBy(rules::planPython));
   // The project's quarn.toml says how it is built.
   rows.push_back(Kind("custom", "Custom (quarn.toml)", "unknown").writes({"build"}));
@@ -211,7 +228,8 @@ std::vector<Kind> makeKinds() {
 }
 
 // Tools that rules add to a plan, or that quarn knows how to install besides.
-const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kPython, &kPythonVenv};
+// The interpreter is the pip row's, for its tests.
+const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kPythonVenv};
 
 }  // namespace
 
@@ -230,6 +248,7 @@ const std::vector<const Tool*>& tools() {
     };
     for (const Kind& kind : kinds()) {
       for (const Tool* tool : kind.tools) add(tool);
+      for (const Tool* tool : kind.testTools) add(tool);
       add(kind.wrapper.needs);
     }
     for (const Tool* tool : kExtraTools) add(tool);

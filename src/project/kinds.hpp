@@ -115,7 +115,8 @@ struct Kind {
   std::vector<std::string_view> outputs;  // folders its tool writes that the clean step removes
   CommandRow test;
   Jobs testJobs;
-  bool testBuildsFirst = false;  // the test step runs after the build plan, which it needs
+  bool testBuildsFirst = false;        // the test step runs after the build plan, which it needs
+  std::vector<const Tool*> testTools;  // what the tests need; empty: what the build needs
   Wrapper wrapper;
   CompilerCache compilerCache = CompilerCache::None;
   PlanRule rule = nullptr;
@@ -160,6 +161,10 @@ struct Kind {
   Kind& testsAfterBuilding(const CommandRow& row, const Jobs& value = {}) {
     testBuildsFirst = true;
     return tests(row, value);
+  }
+  Kind& testsNeed(std::initializer_list<const Tool*> list) {
+    testTools = list;
+    return *this;
   }
   Kind& wrappedBy(const Wrapper& value) {
     wrapper = value;

@@ -41,6 +41,9 @@ PackageJson readPackageJson(const std::string& path) {
     result.hasScripts = true;
     result.hasBuildScript = scripts->contains("build");
     result.hasCleanScript = scripts->contains("clean");
+    const auto test = scripts->find("test");
+    result.hasTestScript = test != scripts->end();
+    if (result.hasTestScript && test->is_string()) result.testScript = test->get<std::string>();
   }
   return result;
 }

@@ -13,6 +13,8 @@ struct PackageJson {
   bool hasScripts = false;            // a "scripts" object
   bool hasBuildScript = false;
   bool hasCleanScript = false;
+  bool hasTestScript = false;
+  std::string testScript;  // the test script's text, when it is a string
 };
 
 // Reads the package.json at `path`. A file that is missing, not a regular file, larger than a few

@@ -56,7 +56,11 @@ BuildConfig configFromTable(const Kind& kind) {
   if (!config.clean.command.empty()) config.clean.tools = config.tools;
   for (std::string_view folder : kind.outputs) config.clean.folders.emplace_back(folder);
   config.test.command = kind.test.plan();
-  if (!config.test.command.empty()) config.test.tools = config.tools;
+  if (!config.test.command.empty()) {
+    config.test.tools = config.tools;
+    if (!kind.testTools.empty()) config.test.tools.clear();
+    for (const Tool* tool : kind.testTools) config.test.tools.emplace_back(tool->name);
+  }
   return config;
 }
 

@@ -87,38 +87,38 @@ size_t commentStart(const std::string& command) {
   return std::string::npos;
 }
 
-// Decides where arguments passed after "--" go in `build`: at the end of its one line, before a
-// comment that ends it. Where they would not join the last command (a build of several lines, one
-// that ends in an operator or has no command), they are refused rather than guessed at.
-void placeArguments(ProjectSettings& settings, const std::string& file,
-                    const toml::source_region& where) {
-  const std::string& build = *settings.build;
+// Decides where arguments passed after "--" go in the command `key` ("build", "test"): at the
+// end of its one line, before a comment that ends it, setting `at`. Where they would not join the
+// last command (a command of several lines, one that ends in an operator or has no command), they
+// are refused rather than guessed at: `refused` says why.
+void placeArguments(const std::string& command, const std::string& key, const std::string& file,
+                    const toml::source_region& where, std::size_t& at, std::string& refused) {
   const std::string place = fmt::format("{}:{}:{}: ", file, where.begin.line, where.begin.column);
-  if (build.find('\n') != std::string::npos) {
-    settings.buildRefusesArguments =
-        place +
-        "arguments after -- go at the end of 'build', which has several lines: write "
-        "them into it instead";
+  if (command.find('\n') != std::string::npos) {
+    refused = place + fmt::format(
+                          "arguments after -- go at the end of '{}', which has several lines: "
+                          "write them into it instead",
+                          key);
     return;
   }
-  size_t end = windows() ? std::string::npos : commentStart(build);
+  size_t end = windows() ? std::string::npos : commentStart(command);
   if (end != std::string::npos) {
-    while (end > 0 && isBlank(build[end - 1])) --end;
-    settings.buildArgumentsAt = end;
+    while (end > 0 && isBlank(command[end - 1])) --end;
+    at = end;
   }
-  const size_t length = end == std::string::npos ? build.size() : end;
+  const size_t length = end == std::string::npos ? command.size() : end;
   if (length == 0) {
-    settings.buildRefusesArguments =
-        place + "arguments after -- have no command to go to: 'build' is only a comment";
+    refused =
+        place +
+        fmt::format("arguments after -- have no command to go to: '{}' is only a comment", key);
     return;
   }
-  const char last = build[length - 1];
+  const char last = command[length - 1];
   if (std::string_view(";&|\\").find(last) != std::string_view::npos) {
-    settings.buildRefusesArguments = place + fmt::format(
-                                                 "arguments after -- go at the end of 'build', "
-                                                 "which ends in '{}': they would not reach its "
-                                                 "last command",
-                                                 last);
+    refused = place + fmt::format(
+                          "arguments after -- go at the end of '{}', which ends in '{}': they "
+                          "would not reach its last command",
+                          key, last);
   }
 }
 
@@ -165,16 +165,24 @@ std::optional<ProjectSettings> readProjectSettings(const std::string& folder,
         fail(file, node->source(), fmt::format("unknown kind '{}'", kind));
       }
       settings.kind = kind;
-    } else if (key == "build" || key == "clean") {
+    } else if (key == "build" || key == "clean" || key == "test") {
       const std::string command = stringValue(file, key, *node);
       checkCharacters(file, *node, "'" + key + "'", command, true);
       if (key == "clean") {
         settings.clean = trimmed(command);  // empty: there is nothing to clean
+      } else if (key == "test") {
+        // Empty: the project has no tests, which `quarn test` says.
+        settings.test = trimmed(command);
+        if (!settings.test->empty()) {
+          placeArguments(*settings.test, key, file, node->source(), settings.testArgumentsAt,
+                         settings.testRefusesArguments);
+        }
       } else {
         // An empty build would be reported as a success with nothing run.
         settings.build = trimmed(command);
         if (settings.build->empty()) fail(file, node->source(), "'build' is empty");
-        placeArguments(settings, file, node->source());
+        placeArguments(*settings.build, key, file, node->source(), settings.buildArgumentsAt,
+                       settings.buildRefusesArguments);
       }
     } else if (key == "tools") {
       const auto* list = node->as_array();

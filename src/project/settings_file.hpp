@@ -16,6 +16,7 @@ struct ProjectSettings {
   std::optional<std::string> kind;
   std::optional<std::string> build;  // without blank space or blank lines around it
   std::optional<std::string> clean;  // likewise; empty: the clean step does nothing
+  std::optional<std::string> test;   // likewise; empty: there are no tests to run
   std::optional<std::vector<std::string>> tools;
   std::vector<std::string> keys;  // the keys it sets, in the file's order
   // Where arguments passed after "--" go in `build`: before a trailing comment, else (npos) at
@@ -23,6 +24,9 @@ struct ProjectSettings {
   std::size_t buildArgumentsAt = std::string::npos;
   // Why `build` can take no arguments, naming the file and place; empty when it can.
   std::string buildRefusesArguments;
+  // The same for `test`.
+  std::size_t testArgumentsAt = std::string::npos;
+  std::string testRefusesArguments;
 };
 
 // A quarn.toml that cannot be taken as it is: the message names the file, line and column.

@@ -65,18 +65,21 @@ TEST(Install, BashCompletesCommandWordsThenFolders) {
   const Case cases[] = {
       {"quarn de", 1, "detect"},
       {"quarn re", 1, "rebuild"},
-      {"quarn ''", 1, "--version build clean detect help info rebuild validate"},
+      {"quarn ''", 1, "--version build clean detect help info rebuild test validate"},
+      {"quarn te", 1, "test"},
       {"quarn x", 1, ""},
       {"quarn build ex", 2, "examples extra"},
       {"quarn detect examples/", 2, "examples/cmake"},
       {"quarn help ex", 2, ""},
-      {"quarn help ''", 2, "build clean detect info rebuild validate"},
+      {"quarn help ''", 2, "build clean detect info rebuild test validate"},
       {"quarn build --d", 2, "--dry-run"},
       {"quarn detect --j", 2, "--json"},
       {"quarn clean -", 2, "--dry-run --help --kind --quiet --version"},
       {"quarn build -n ex", 3, "examples extra"},
       {"quarn info --kind ma", 3, "make maven"},
       {"quarn build . -- ex", 4, ""},
+      {"quarn test -", 2, "--dry-run --help --jobs --kind --quiet --version"},
+      {"quarn test . -- ex", 4, ""},
   };
   const std::string script = std::string(QUARN_SOURCE_DIR) + "/completions/quarn.bash";
   RunOptions options;

@@ -48,6 +48,7 @@ TEST(Options, AnUnusableLineIsAUsageErrorWhateverElseItAsks) {
       {{"detect", "app", "--json", "--bogus"}, "Unknown option: --bogus"},
       {{"build", "app", "--version", "--bogus"}, "Unknown option: --bogus"},
       {{"build", "--bogus", "-h"}, "Unknown option: --bogus"},
+      {{"test", "app", "--json"}, "Unknown option: --json"},
       {{"detect", "--kind"}, "--kind needs a kind name " + kinds},
       {{"detect", "--kind", "--json"}, "--kind needs a kind name " + kinds},
       {{"info", "--kind=", "app"}, "--kind needs a kind name " + kinds},
@@ -108,6 +109,9 @@ TEST(Options, VersionAndHelp) {
       {{"help", "detect", "--bogus"}, "help-detect"},
       {{"validate", "-qh"}, "help-validate", false},
       {{"info", "--json", "--help"}, "help-info", false},
+      {{"test", "app", "-h"}, "help-test"},
+      {{"help", "test"}, "help-test"},
+      {{"test", "--version"}, "version"},
   };
   const Workspace ws;
   ws.dir.write("app/Makefile");
@@ -321,8 +325,8 @@ std::string firstMarker(const Kind& kind) { return std::string(kind.markers.fron
 
 TEST(Options, JsonIsOneObjectThatParsesForEveryKindAndName) {
   const std::vector<std::string> keys = {
-      "recognised",   "path", "root",  "kind",        "displayName", "language",    "tools",
-      "buildCommand", "note", "clean", "environment", "decidedBy",   "configuredBy"};
+      "recognised",   "path",        "root", "kind",  "displayName", "language",  "tools",
+      "buildCommand", "testCommand", "note", "clean", "environment", "decidedBy", "configuredBy"};
   Workspace ws;
   // A data folder that cannot be made: its warning must not reach standard output.
   const fs::path notAFolder = ws.dir.write("not-a-folder");
@@ -358,6 +362,8 @@ TEST(Options, JsonIsOneObjectThatParsesForEveryKindAndName) {
       EXPECT_EQ(object["language"], kind.language);
       EXPECT_EQ(object["decidedBy"].at(0), file.filename().string());
       EXPECT_TRUE(object["buildCommand"].is_string());
+      // Null only where there are no tests: an empty makefile has no test target.
+      EXPECT_EQ(object["testCommand"].is_null(), kind.name == "make");
       EXPECT_TRUE(object["configuredBy"].is_null());
       EXPECT_TRUE(object["clean"]["removesBuildFolder"].is_boolean());
       for (const char* key : {"jobs", "compilerCache", "variables"}) {
@@ -494,6 +500,7 @@ TEST(Options, ABadSettingsFileIsOneErrorWithItsPlaceAndNothingRuns) {
       {"kind = \"make\"\n[clean]\n", "2:1: 'clean' must be a string"},
       {"target = \"all\"\n", "1:1: unknown key 'target'"},
       {"build = 3\n", "1:9: 'build' must be a string"},
+      {"kind = \"make\"\ntest = [\"make\", \"test\"]\n", "2:8: 'test' must be a string"},
       {"kind = [\"make\"]\n", "1:8: 'kind' must be a string"},
       {"tools = \"make\"\n", "1:9: 'tools' must be an array of strings"},
       {"kind = \"make\"\n\n  tools = [\"make\", 2]\n", "3:20: 'tools' must be an array of strings"},

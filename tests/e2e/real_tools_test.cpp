@@ -1,9 +1,10 @@
-// quarn on the bundled examples with the real build tools of this machine. A tool that is not
-// installed skips its cases with a message.
+// quarn on the bundled examples with the real build and test tools of this machine. A tool that
+// is not installed skips its cases with a message.
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -84,6 +85,84 @@ INSTANTIATE_TEST_SUITE_P(Examples, RealBuild, ::testing::ValuesIn(kBuildable),
                            name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
                            return name;
                          });
+
+// quarn test on the examples, each with a small test of its own, or changed so that it fails or
+// has none.
+struct TestRun {
+  std::string name;
+  std::string example;  // folder under examples/
+  std::string tool;
+  std::map<std::string, std::string> writes;  // files written over the example's
+  int status;
+  std::string shows;  // what the output holds: the tool's own word on the tests, or quarn's
+};
+
+const std::string kNoTests = "[info] No tests to run\n";
+
+const TestRun kTestRuns[] = {
+    {"cmakePasses", "cmake", "ctest", {}, 0, "100% tests passed, 0 tests failed out of 1"},
+    {"cmakeFails",
+     "cmake",
+     "ctest",
+     {{"main.cpp", "int main() { return 1; }\n"}},
+     1,
+     "The following tests FAILED"},
+    {"make", "make", "make", {}, 0, "\nHello from a Make project\n"},
+    {"makeWithoutTests",
+     "make",
+     "make",
+     {{"Makefile", "hello: hello.c\n\t$(CC) -o $@ $<\n"}},
+     0,
+     kNoTests},
+    {"cargo", "cargo", "cargo", {}, 0, "test result: ok. 1 passed"},
+    {"go", "go", "go", {}, 0, "ok  \texample.com/hello"},
+    {"npmPasses", "npm", "npm", {}, 0, "\n1 test passed\n"},
+    {"npmFails", "npm", "npm", {{"index.js", "console.log(\"Goodbye\");\n"}}, 1, "index.js greets"},
+    {"npmWithoutTests", "npm-deps", "npm", {}, 0, kNoTests},
+    {"pytestPasses", "pip", "python3", {}, 0, " 1 passed in "},
+    {"pytestFails",
+     "pip",
+     "python3",
+     {{"src/hello/__init__.py", "def greet():\n    return 1\n"}},
+     1,
+     " 1 failed in "},
+};
+
+void PrintTo(const TestRun& run, std::ostream* out) { *out << run.name; }
+
+class TestStepRealTools : public ::testing::TestWithParam<TestRun> {};
+
+TEST_P(TestStepRealTools, RunsTheProjectsTestsWithItsTool) {
+  const TestRun& run = GetParam();
+  const TempDir dir;
+  RunOptions options = realToolOptions(dir);
+  // Debian's python3-pytest belongs to Debian's python3, which an interpreter of another
+  // installation first on PATH (pyenv's) would hide.
+  if (run.tool == "python3") options.env["PATH"] = "/usr/bin:" + *options.env["PATH"];
+  const bool available =
+      run.tool == "python3"
+          ? test::runProgram({"python3", "-m", "pytest", "--version"}, options).status == 0
+          : toolAvailable(run.tool);
+  if (!available) GTEST_SKIP() << run.tool << " (with pytest) is not installed here";
+  copyExample(run.example, dir);
+  for (const auto& [name, content] : run.writes) dir.write(run.example + "/" + name, content);
+  const test::RunResult result = runQuarn({"test", run.example}, options);
+  EXPECT_EQ(result.status, run.status) << result.out << result.err;
+  // A tool may say it on standard error, which it shares with quarn.
+  EXPECT_NE((result.out + result.err).find(run.shows), std::string::npos)
+      << result.out << result.err;
+  if (run.shows == kNoTests) {
+    EXPECT_EQ(result.out.substr(result.out.size() - kNoTests.size()), kNoTests) << result.out;
+  } else {
+    EXPECT_NE(result.out.find(run.status == 0 ? "\n\n[info] ✓ Tests passed ("
+                                              : "\n\n[error] ✗ Tests failed ("),
+              std::string::npos)
+        << result.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, TestStepRealTools, ::testing::ValuesIn(kTestRuns),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(RealTools, RebuildRemovesTheCMakeBuildFolderAndBuildsAgain) {
   if (!toolAvailable("cmake")) GTEST_SKIP() << "cmake is not installed here";

@@ -74,7 +74,7 @@ TEST(Kinds, EveryRowIsUsable) {
     EXPECT_TRUE(kind.clean.setup.empty() && kind.clean.tail.empty());
     expectValidJobs(kind.jobs, "build jobs");
     expectValidJobs(kind.testJobs, "test jobs");
-    if (kind.testBuildsFirst) {
+    if (kind.testBuildsFirst || !kind.testTools.empty()) {
       EXPECT_FALSE(kind.test.step.empty());
     }
     for (std::string_view folder : kind.outputs) {
