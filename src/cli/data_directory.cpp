@@ -1,6 +1,5 @@
 #include "cli/data_directory.hpp"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -13,11 +12,7 @@ namespace quarn {
 
 namespace fs = std::filesystem;
 
-std::string getDataDirectory() {
-  if (const char* appData = std::getenv("APPDATA")) return (fs::path(appData) / "Quarn").string();
-  if (auto dataHome = platform::userDataHome()) return (*dataHome / "Quarn").string();
-  return ".quarn";
-}
+std::string getDataDirectory() { return platform::dataDirectory(); }
 
 bool ensureDataDirectory() {
   const std::string directory = getDataDirectory();

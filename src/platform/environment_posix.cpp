@@ -20,6 +20,14 @@ std::optional<std::filesystem::path> userDataHome() {
   return std::nullopt;
 }
 
+std::string dataDirectory() {
+  if (const char* appData = std::getenv("APPDATA")) {
+    return (std::filesystem::path(appData) / "Quarn").string();
+  }
+  if (auto dataHome = userDataHome()) return (*dataHome / "Quarn").string();
+  return ".quarn";
+}
+
 std::vector<std::string> searchPathDirectories() {
   std::string path;
   if (const char* env = std::getenv("PATH")) {

@@ -48,6 +48,14 @@ bool isFile(const std::string& path) {
 // Windows applications keep their data under APPDATA, which is looked at before this.
 std::optional<std::filesystem::path> userDataHome() { return std::nullopt; }
 
+std::string dataDirectory() {
+  if (const char* appData = std::getenv("APPDATA")) {
+    return (std::filesystem::path(appData) / "Quarn").string();
+  }
+  if (auto dataHome = userDataHome()) return (*dataHome / "Quarn").string();
+  return ".quarn";
+}
+
 // The current folder comes first, as the command processor searches it before PATH.
 std::vector<std::string> searchPathDirectories() {
   std::vector<std::string> directories{""};
