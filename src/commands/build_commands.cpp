@@ -1,6 +1,9 @@
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <fmt/format.h>
@@ -11,6 +14,7 @@
 #include "commands/clean_step.hpp"
 #include "commands/command_runner.hpp"
 #include "commands/commands.hpp"
+#include "commands/distribution.hpp"
 #include "commands/project.hpp"
 #include "platform/process.hpp"
 #include "platform/signals.hpp"
@@ -77,6 +81,47 @@ int verdict(const platform::ProcessStatus& status, std::chrono::steady_clock::ti
   return status.status == kExitInterrupted ? kExitInterrupted : kExitFailure;
 }
 
+// How the build's compiles are spread over distcc hosts: the plan, its remarks said, and the
+// hosts checked when distcc can enter the build; one line names those that do not answer.
+Distribution spreadPlan(const Project& project, const CommandOptions& options) {
+  const auto logger = Logger::get();
+  Distribution plan = planDistribution(project, options);
+  for (const Remark& remark : plan.remarks) {
+    if (remark.warning) {
+      logger->warn(remark.text);
+    } else {
+      logger->info(remark.text);
+    }
+  }
+  if (!plan.possible) return plan;
+  Cluster& cluster = *plan.cluster;
+  checkHosts(cluster);
+  std::string silent;
+  for (const std::string& host : cluster.unreachable())
+    silent += (silent.empty() ? "" : ", ") + host;
+  if (cluster.usable().empty()) {
+    logger->warn(fmt::format("No distcc host answers ({}): building on this machine", silent));
+  } else if (!silent.empty()) {
+    logger->warn(fmt::format("distcc hosts not answering, left out: {}", silent));
+  }
+  return plan;
+}
+
+// Makes the folder DISTCC_DIR names, when it is quarn's; without it distcc keeps its own.
+void keepDistccDirectory(BuildEnvironment& environment) {
+  auto& variables = environment.variables;
+  const auto own = std::find_if(variables.begin(), variables.end(), [](const auto& variable) {
+    return variable.first == "DISTCC_DIR";
+  });
+  if (own == variables.end()) return;
+  std::error_code error;
+  std::filesystem::create_directories(own->second, error);
+  if (!error) return;
+  Logger::get()->warn(
+      fmt::format("Could not create distcc's folder '{}': {}", own->second, error.message()));
+  variables.erase(own);
+}
+
 // Builds `project`, found once by the command: rebuild builds the folder it cleaned, even when
 // that removed the current folder.
 int build(const CommandOptions& options, const Project& project) {
@@ -97,7 +142,15 @@ int build(const CommandOptions& options, const Project& project) {
     logger->info(fmt::format("Build tool '{}' validated", tool));
   }
 
-  const BuildEnvironment environment = buildEnvironment(project, options);
+  const Distribution distribution = spreadPlan(project, options);
+  BuildEnvironment environment =
+      buildEnvironment(project, options, Environment::system(), &distribution);
+  if (!environment.hosts.empty()) {
+    const std::string jobs =
+        environment.jobs == 0 ? "" : fmt::format(" ({} jobs)", environment.jobs);
+    logger->info(fmt::format("Spreading compiles with distcc over {}{}", environment.hosts, jobs));
+    if (!options.dryRun) keepDistccDirectory(environment);
+  }
   const std::string command =
       config.build.with(environment.flags, quotedArguments(options.buildArguments));
   const auto start = std::chrono::steady_clock::now();

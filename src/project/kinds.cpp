@@ -43,6 +43,9 @@ const Tool kUv{"uv", "", "",
 const Tool kPoetry{"poetry", "", "", "pipx install poetry", "brew install poetry", "pipx install poetry"};
 const Tool kDune{"dune", "", "", "opam install dune", "opam install dune", "opam install dune"};
 // Mix prints the Erlang banner first.
+// Spreads compiles over other machines; it has no Windows port of its own.
+const Tool kDistcc{"distcc", "", "", "wsl sudo apt install distcc", "brew install distcc",
+                   "sudo apt install distcc"};
 const Tool kMix{"mix", "", "Mix ", "choco install elixir", "brew install elixir", "sudo apt install elixir"};
 // clang-format on
 
@@ -68,7 +71,7 @@ std::vector<Kind> makeKinds() {
           .buildJobs(Jobs::variable("CMAKE_BUILD_PARALLEL_LEVEL", true))
           .writes({"build"})
           .testsAfterBuilding({"", "ctest --test-dir build --output-on-failure"}, Jobs::flag("-j "))
-          .caches(CompilerCache::Launchers));
+          .launchedThrough(CompilerLauncher::Launchers));
   rows.push_back(Kind("cargo", "Rust (Cargo)", "Rust")
                      .is(ProjectType::Cargo)
                      .markedBy({M::named("Cargo.toml")})
@@ -77,7 +80,7 @@ std::vector<Kind> makeKinds() {
                      .buildJobs(Jobs::variable("CARGO_BUILD_JOBS"))
                      .cleans({"", "cargo clean"})
                      .tests({"", "cargo test"}, Jobs::variable("CARGO_BUILD_JOBS"))
-                     .caches(CompilerCache::RustcWrapper));
+                     .launchedThrough(CompilerLauncher::RustcWrapper));
   rows.push_back(
       Kind("make", "C (Make)", "C")
           .is(ProjectType::Make)
@@ -88,6 +91,7 @@ std::vector<Kind> makeKinds() {
           .cleans({"", "make clean"})
           .writes({"build"})
           .tests({"", "make test"}, Jobs::makeflags())
+          .launchedThrough(CompilerLauncher::CcVariables)
           .refinedBy(rules::planMake));
   rows.push_back(Kind("gradle", "Java (Gradle)", "Java")
                      .markedBy({M::named("build.gradle", rules::mavenBesidePom),
@@ -139,6 +143,7 @@ std::vector<Kind> makeKinds() {
           .buildJobs(Jobs::flag("-j "))
           .writes({"build"})
           .testsAfterBuilding({"", "meson test -C build"}, Jobs::flag("--num-processes "))
+          .launchedThrough(CompilerLauncher::MesonSetup)
           .refinedBy(rules::planMeson));
   rows.push_back(
       Kind("autotools", "C (Autotools)", "C")
@@ -149,6 +154,7 @@ std::vector<Kind> makeKinds() {
           .cleans({"", "make clean"})
           .writes({"build"})
           .testsAfterBuilding({"", "make check"}, Jobs::makeflags())
+          .launchedThrough(CompilerLauncher::CcVariables)
           .refinedBy(rules::planAutotools));
   rows.push_back(Kind("dune", "OCaml (Dune)", "OCaml")
                      .markedBy({M::named("dune-project")})
@@ -202,7 +208,7 @@ std::vector<Kind> makeKinds() {
 }
 
 // Tools that rules add to a plan, or that quarn knows how to install besides.
-const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja};
+const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kDistcc};
 
 }  // namespace
 

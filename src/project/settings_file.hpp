@@ -17,7 +17,8 @@ struct ProjectSettings {
   std::optional<std::string> build;
   std::optional<std::string> clean;
   std::optional<std::vector<std::string>> tools;
-  std::vector<std::string> keys;  // the keys it sets, in the file's order
+  std::optional<std::vector<std::string>> hosts;  // distcc hosts to spread compiles over
+  std::vector<std::string> keys;                  // the keys it sets, in the file's order
 };
 
 // A quarn.toml that cannot be taken as it is: the message names the file, line and column.
