@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include <fmt/format.h>
@@ -68,7 +69,12 @@ struct GivenCompiler {
   std::string where;  // a file; empty: the environment
 };
 
-std::vector<std::string> words(const std::string& text) { return hostWords(text); }
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream stream(text);
+  std::vector<std::string> list;
+  for (std::string word; stream >> word;) list.push_back(word);
+  return list;
+}
 
 std::string baseName(const std::string& word) {
   return std::filesystem::path(word).filename().string();

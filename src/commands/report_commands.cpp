@@ -152,12 +152,10 @@ void logDistribution(const Project& project, const Distribution& distribution) {
   const auto logger = Logger::get();
   const Cluster& cluster = *distribution.cluster;
   const ToolRegistry registry;
+  // A missing distcc is one of the remarks, with how to install it.
   if (registry.isInstalled("distcc", project.folder)) {
     logger->info("✓ distcc is installed");
     logger->info(fmt::format("Version: {}", registry.getVersion("distcc", project.folder)));
-  } else {
-    logger->warn("✗ distcc is missing");
-    logger->info(fmt::format("Install: {}", registry.getInstallGuide("distcc")));
   }
   const unsigned processors = Environment::system().processors();
   logger->info(fmt::format("Hosts from {}: {} jobs at once, this machine's included",

@@ -376,6 +376,11 @@ TEST(DistccRealBuild, CompilesSpreadOverTwoDaemonsAndStayHereWhenTheyStop) {
   EXPECT_EQ(distribution["hosts"][0]["reachable"], true);
   EXPECT_EQ(distribution["hosts"][1]["reachable"], false);
   EXPECT_EQ(distribution["hosts"][1]["slots"], 2);
+  const std::string shown = runQuarn({"validate", "cmake"}, report).out;
+  EXPECT_NE(shown.find("[info]   ✓ " + first.spec() + " answers, 2 slots\n[warning]   ✗ " +
+                       second.spec() + " does not answer\n"),
+            std::string::npos)
+      << shown;
 
   // None left: the build runs here, with the usual defaults.
   first.stop();

@@ -1,9 +1,13 @@
 // What quarn adds to a build to make it fast: environment defaults the user's own settings
 // override, a compiler cache where one is installed, --jobs for every kind, and distcc's hosts
 // where the kind can take them.
+#include <unistd.h>
+
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,10 @@ using test::Workspace;
 const char* const kShowEnvironment =
     "echo \"args: $*\"; env | grep -E "
     "'^(CMAKE_|CCACHE_|MAKEFLAGS|CARGO_BUILD_JOBS|RUSTC_WRAPPER|DISTCC_|CC=|CXX=)' | sort";
+
+// The variables quarn reads or sets for a build, and the build tools' own that it steps aside for.
+const std::regex kQuarnReads(
+    "CMAKE_.*|CCACHE_.*|DISTCC_.*|QUARN_.*|MAKEFLAGS|CARGO_BUILD_JOBS|RUSTC_WRAPPER|CC|CXX");
 
 struct Case {
   const char* what;
@@ -329,6 +337,12 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
     }
     for (const std::string& tool : c.installed) ws.tools.add(tool, "true");
     ws.tools.linkSystem({"env", "grep", "sort"});
+    // Only the row's settings: those of the shell running the tests (a developer's
+    // CMAKE_CXX_COMPILER_LAUNCHER, CCACHE_DIR) would decide instead.
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string name(*entry, std::strcspn(*entry, "="));
+      if (std::regex_match(name, kQuarnReads)) ws.options.env[name] = std::nullopt;
+    }
     for (const auto& [name, value] : c.env) ws.options.env[name] = value;
     std::vector<std::string> args{"build", "app"};
     args.insert(args.end(), c.args.begin(), c.args.end());
