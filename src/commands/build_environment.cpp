@@ -287,12 +287,13 @@ Distribution planDistribution(const Project& project, const CommandOptions& opti
       named = {{"CMAKE_C_COMPILER_LAUNCHER", ""}, {"CMAKE_CXX_COMPILER_LAUNCHER", ""}};
     }
   } else if (launcher == CompilerLauncher::CcVariables || !config.build.setup.empty()) {
-    for (const auto& [variable, compiler] : {std::pair{"CC", "cc"}, {"CXX", "c++"}}) {
+    for (const auto& pair : {std::pair{"CC", "cc"}, {"CXX", "c++"}}) {
+      const std::string variable = pair.first;
       const auto taken = std::find_if(given.begin(), given.end(), [&](const GivenCompiler& g) {
         return g.variable == variable;
       });
       if (taken == given.end()) {
-        named.emplace_back(variable, compiler);
+        named.emplace_back(variable, pair.second);
       } else if (entryOf(taken->command) == Entry::Plain) {
         named.emplace_back(variable, taken->command);
       }
@@ -311,7 +312,9 @@ Distribution planDistribution(const Project& project, const CommandOptions& opti
   }
   platform::EnvironmentOverrides& entry = plan.entry;
   for (const auto& [variable, compiler] : named) {
-    entry.emplace_back(variable, compiler.empty() ? front : front + " " + compiler);
+    std::string command = front;
+    if (!compiler.empty()) command.append(" ").append(compiler);
+    entry.emplace_back(variable, command);
   }
   if (launcher == CompilerLauncher::Launchers && front == "ccache") dependMode(entry, environment);
   if (prefix) setDefault(entry, environment, "CCACHE_PREFIX", "distcc");

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -201,6 +202,7 @@ class Distccd {
                                    port,          "--jobs",      "2",           "--log-file",
                                    log_.string(), "--log-level", "info"};
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     // A group of its own: distccd passes its stop signal to the whole of its group.
@@ -279,10 +281,10 @@ class Distccd {
 void writeUnits(const TempDir& dir, const std::string& kind, int units) {
   std::string sources;
   for (int i = 0; i < units; ++i) {
-    const std::string name = "unit" + std::to_string(i) + ".c";
-    dir.write(kind + "/" + name, "int unit" + std::to_string(i) + "(int x) { return x * " +
-                                     std::to_string(i) + " + 1; }\n");
-    sources += "'" + name + "', ";
+    const std::string name = fmt::format("unit{}.c", i);
+    dir.write(fmt::format("{}/{}", kind, name),
+              fmt::format("int unit{0}(int x) {{ return x * {0} + 1; }}\n", i));
+    sources.append("'").append(name).append("', ");
   }
   dir.write(kind + "/main.c", "int main(void) { return 0; }\n");
   if (kind == "cmake") {
