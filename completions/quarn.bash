@@ -15,7 +15,8 @@ _quarn() {
   fi
   local options i
   case ${COMP_WORDS[1]} in
-    build | rebuild | test) options="--dry-run --jobs --kind --quiet --version --help" ;;
+    build | rebuild) options="--dry-run --jobs --hosts --kind --quiet --version --help" ;;
+    test) options="--dry-run --jobs --kind --quiet --version --help" ;;
     clean) options="--dry-run --kind --quiet --version --help" ;;
     detect | validate | info) options="--json --kind --quiet --version --help" ;;
     *) return ;;
@@ -27,7 +28,7 @@ _quarn() {
       mapfile -t COMPREPLY < <(compgen -W "$kinds" -- "$cur")
       return
       ;;
-    -j | --jobs) return ;;
+    -j | --jobs | --hosts) return ;;
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands/commands.hpp"
+#include "project/hosts.hpp"
 #include "project/kinds.hpp"
 
 namespace quarn::cli {
@@ -61,6 +62,19 @@ const OptionSpec kKind{"--kind", "NAME", "Take the project as this kind, whateve
                          if (name.empty() || kindNamed(name) != nullptr) return std::string();
                          return "Unknown kind: " + name + " (the kinds are " + kindList() + ")";
                        }};
+std::string hostList() { return "a list of distcc hosts, as \"a/8 b:3633/4\""; }
+
+const OptionSpec kHosts{"--hosts", "LIST",
+                        "Spread compiles over these distcc hosts (\"a/8 b:3633/4\")", hostList,
+                        [](CommandLine& line, const std::string& list) {
+                          // Empty: this machine alone, whatever quarn.toml or the environment say.
+                          line.options.hosts = list;
+                          for (const std::string& word : hostWords(list)) {
+                            std::string error;
+                            if (!readHostSpec(word, error)) return "--hosts: " + error;
+                          }
+                          return std::string();
+                        }};
 const OptionSpec kVersion{"--version", nullptr, "Print the version and nothing else", nullptr,
                           [](CommandLine& line, const std::string&) {
                             line.version = true;
@@ -137,11 +151,11 @@ const std::vector<CommandSpec>& commandTable() {
   // clang-format off
   static const std::vector<CommandSpec> table = {
       {"build", "quarn build [path]", "Detect and build project", cmdBuild,
-       {&kDryRun, &kJobs, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
+       {&kDryRun, &kJobs, &kHosts, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
       {"test", "quarn test [path]", "Detect the project and run its tests", cmdTest,
        {&kDryRun, &kJobs, &kQuiet, &kKind, &kVersion, &kHelp, &kTestArguments}, false},
       {"rebuild", "quarn rebuild [path]", "Clean and rebuild", cmdRebuild,
-       {&kDryRun, &kJobs, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
+       {&kDryRun, &kJobs, &kHosts, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
       {"clean", "quarn clean [path]", "Remove build artifacts", cmdClean,
        {&kDryRun, &kQuiet, &kKind, &kVersion, &kHelp}},
       {"detect", "quarn detect [path]", "Show detected project type", cmdDetect,

@@ -12,15 +12,7 @@ namespace quarn {
 
 namespace fs = std::filesystem;
 
-// Paths are made from quarn's text with u8path: on Windows a plain std::string would be read in
-// the ANSI code page, which cannot spell a user's name in most scripts.
-std::string getDataDirectory() {
-  if (const auto appData = platform::environmentVariable("APPDATA")) {
-    return (fs::u8path(*appData) / "Quarn").u8string();
-  }
-  if (auto dataHome = platform::userDataHome()) return (*dataHome / "Quarn").u8string();
-  return ".quarn";
-}
+std::string getDataDirectory() { return platform::dataDirectory(); }
 
 bool ensureDataDirectory() {
   const std::string directory = getDataDirectory();

@@ -1,6 +1,10 @@
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <fmt/format.h>
@@ -11,6 +15,7 @@
 #include "commands/clean_step.hpp"
 #include "commands/command_runner.hpp"
 #include "commands/commands.hpp"
+#include "commands/distribution.hpp"
 #include "commands/project.hpp"
 #include "platform/process.hpp"
 #include "platform/signals.hpp"
@@ -90,6 +95,8 @@ struct Step {
   const char* success;      // with the whole seconds
   const char* failure;
   std::string note;  // said after the step succeeded
+  // Fills `environment` and `command` once the tools are there: the build first asks its hosts.
+  std::function<void(Step&)> prepare;
 };
 
 // Logs the verdict of a step from its status and the time it took; returns the exit status.
@@ -109,6 +116,47 @@ int verdict(const Step& step, const platform::ProcessStatus& status,
   return kExitFailure;
 }
 
+// How the build's compiles are spread over distcc hosts: the plan, its remarks said, and the
+// hosts checked when distcc can enter the build; one line names those that do not answer.
+Distribution spreadPlan(const Project& project, const CommandOptions& options) {
+  const auto logger = Logger::get();
+  Distribution plan = planDistribution(project, options);
+  for (const Remark& remark : plan.remarks) {
+    if (remark.warning) {
+      logger->warn(remark.text);
+    } else {
+      logger->info(remark.text);
+    }
+  }
+  if (!plan.possible) return plan;
+  Cluster& cluster = *plan.cluster;
+  checkHosts(cluster);
+  std::string silent;
+  for (const std::string& host : cluster.unreachable())
+    silent += (silent.empty() ? "" : ", ") + host;
+  if (cluster.usable().empty()) {
+    logger->warn(fmt::format("No distcc host answers ({}): building on this machine", silent));
+  } else if (!silent.empty()) {
+    logger->warn(fmt::format("distcc hosts not answering, left out: {}", silent));
+  }
+  return plan;
+}
+
+// Makes the folder DISTCC_DIR names, when it is quarn's; without it distcc keeps its own.
+void keepDistccDirectory(BuildEnvironment& environment) {
+  auto& variables = environment.variables;
+  const auto own = std::find_if(variables.begin(), variables.end(), [](const auto& variable) {
+    return variable.first == "DISTCC_DIR";
+  });
+  if (own == variables.end()) return;
+  std::error_code error;
+  std::filesystem::create_directories(own->second, error);
+  if (!error) return;
+  Logger::get()->warn(
+      fmt::format("Could not create distcc's folder '{}': {}", own->second, error.message()));
+  variables.erase(own);
+}
+
 // Checks the step's tools, then runs it in the project folder with the tool's output between
 // blank lines, and logs the verdict; a dry run stops before running. Returns the exit status.
 int runStep(const CommandOptions& options, const Project& project, const Step& step) {
@@ -126,27 +174,30 @@ int runStep(const CommandOptions& options, const Project& project, const Step& s
     logger->info(fmt::format("Build tool '{}' validated", tool));
   }
   if (!options.dryRun) warnOfPinnedVersion(project, registry);
+  Step prepared = step;
+  if (prepared.prepare) prepared.prepare(prepared);
 
   const auto start = std::chrono::steady_clock::now();
   platform::ProcessStatus status{0, {}, {}};
-  if (!step.command.empty()) {
-    logger->info(fmt::format(fmt::runtime(step.running), step.command));
+  if (!prepared.command.empty()) {
+    logger->info(fmt::format(fmt::runtime(prepared.running), prepared.command));
     if (options.dryRun) {
-      if (!step.environment.variables.empty()) {
-        logger->info(fmt::format("Environment: {}", describe(step.environment)));
+      if (!prepared.environment.variables.empty()) {
+        logger->info(fmt::format("Environment: {}", describe(prepared.environment)));
       }
       Logger::outcome()->info("Dry run: nothing was run");
       return kExitSuccess;
     }
     printBlankLine();
-    status = CommandRunner().run(step.command, {}, project.folder, step.environment.variables);
+    status =
+        CommandRunner().run(prepared.command, {}, project.folder, prepared.environment.variables);
     printBlankLine();
   } else if (options.dryRun) {
     Logger::outcome()->info("Dry run: nothing was run");
     return kExitSuccess;
   }
-  if (status.status == 0 && !step.note.empty()) logger->info(step.note);
-  return verdict(step, status, start);
+  if (status.status == 0 && !prepared.note.empty()) logger->info(prepared.note);
+  return verdict(prepared, status, start);
 }
 
 // Builds `project`, found once by the command: rebuild builds the folder it cleaned, even when
@@ -156,13 +207,27 @@ int build(const CommandOptions& options, const Project& project) {
   Logger::get()->info(fmt::format("Detected: {}", config.displayName));
   Step step{config.tools,
             {},
-            buildEnvironment(project, options),
+            {},
             "Building with: {}",
             "Could not start the build: {}",
             "✓ Build successful ({}s)",
             "✗ Build failed ({}s)",
-            config.note};
-  step.command = config.build.with(step.environment.flags, quotedArguments(options.buildArguments));
+            config.note,
+            {}};
+  step.prepare = [&options, &project](Step& prepared) {
+    const Distribution distribution = spreadPlan(project, options);
+    prepared.environment = buildEnvironment(project, options, Environment::system(), &distribution);
+    BuildEnvironment& environment = prepared.environment;
+    if (!environment.hosts.empty()) {
+      const std::string jobs =
+          environment.jobs == 0 ? "" : fmt::format(" ({} jobs)", environment.jobs);
+      Logger::get()->info(
+          fmt::format("Spreading compiles with distcc over {}{}", environment.hosts, jobs));
+      if (!options.dryRun) keepDistccDirectory(environment);
+    }
+    prepared.command =
+        project.config.build.with(environment.flags, quotedArguments(options.buildArguments));
+  };
   return runStep(options, project, step);
 }
 
@@ -192,6 +257,7 @@ int cmdTest(const CommandOptions& options) {
             "Could not start the tests: {}",
             "✓ Tests passed ({}s)",
             "✗ Tests failed ({}s)",
+            {},
             {}};
   step.command = test.with(step.environment.flags, quotedArguments(options.buildArguments));
   return runStep(options, *project, step);

@@ -15,6 +15,7 @@ struct CommandOptions {
   std::optional<unsigned> jobs;  // -j N
   std::vector<std::string> buildArguments;  // the words after "--", for the build or test step
   std::string kind;                         // --kind NAME: the kind, whatever detection says
+  std::optional<std::string> hosts;         // --hosts LIST: distcc hosts for the build; "": none
 };
 
 }  // namespace quarn

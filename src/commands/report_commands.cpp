@@ -11,6 +11,7 @@
 #include "commands/build_environment.hpp"
 #include "commands/clean_step.hpp"
 #include "commands/commands.hpp"
+#include "commands/distribution.hpp"
 #include "commands/project.hpp"
 #include "project/kinds.hpp"
 #include "project/work_tree.hpp"
@@ -24,8 +25,47 @@ using Json = nlohmann::ordered_json;
 
 enum class Report { Detect, Info, Validate };
 
+// The distcc host of a report, as JSON.
+Json describeHost(const BuildHost& host) {
+  const HostSpec& spec = host.spec;
+  Json object{{"spec", spec.text}};
+  if (spec.form == HostSpec::Form::Option) {
+    object["option"] = true;
+    return object;
+  }
+  object["host"] = spec.host;
+  if (spec.form == HostSpec::Form::Tcp) object["port"] = spec.port;
+  object["slots"] = spec.slots;
+  object["checked"] = host.checked;
+  object["reachable"] = host.checked ? Json(host.reachable) : Json();
+  return object;
+}
+
+// distcc, the hosts asked for and how the build would take them.
+Json describeDistribution(const Project& project, const Distribution& distribution,
+                          const BuildEnvironment& environment) {
+  const Cluster& cluster = *distribution.cluster;
+  const ToolRegistry registry;
+  const bool installed = registry.isInstalled("distcc", project.folder);
+  Json hosts = Json::array();
+  for (const BuildHost& host : cluster.hosts) hosts.push_back(describeHost(host));
+  Json remarks = Json::array();
+  for (const Remark& remark : distribution.remarks) remarks.push_back(remark.text);
+  return Json{
+      {"source", cluster.source},
+      {"distcc",
+       {{"installed", installed},
+        {"version", installed ? Json(registry.getVersion("distcc", project.folder)) : Json()}}},
+      {"hosts", std::move(hosts)},
+      {"slots", cluster.slots(Environment::system().processors())},
+      {"spread", !environment.hosts.empty()},
+      {"remarks", std::move(remarks)},
+  };
+}
+
 // The project as one JSON object: everything detect, info and validate say, and more.
-Json describe(const Project& project, const CommandOptions& options, Report report) {
+Json describe(const Project& project, const CommandOptions& options, Report report,
+              const Distribution* distribution = nullptr) {
   const BuildConfig& config = project.config;
   const ToolRegistry registry(config.tools);
   Json tools = Json::array();
@@ -36,11 +76,12 @@ Json describe(const Project& project, const CommandOptions& options, Report repo
     }
     tools.push_back(std::move(tool));
   }
-  const BuildEnvironment environment = buildEnvironment(project, options);
+  const BuildEnvironment environment =
+      buildEnvironment(project, options, Environment::system(), distribution);
   Json variables = Json::object();
   for (const auto& [name, value] : environment.variables) variables[name] = value;
   const std::string overrides = configuredBy(project);
-  return Json{
+  Json object{
       {"recognised", true},
       {"path", options.path},
       {"root", absoluteFolder(project.folder)},
@@ -64,6 +105,12 @@ Json describe(const Project& project, const CommandOptions& options, Report repo
       {"decidedBy", config.evidence},
       {"configuredBy", overrides.empty() ? Json() : Json(overrides)},
   };
+  if (report == Report::Validate) {
+    object["distribution"] = distribution != nullptr && distribution->cluster
+                                 ? describeDistribution(project, *distribution, environment)
+                                 : Json();
+  }
+  return object;
 }
 
 // Writes `object` as the only thing on standard output. Names that are not UTF-8 are shown with
@@ -100,6 +147,41 @@ std::string toolList(const BuildConfig& config) {
   std::string text;
   for (const std::string& tool : config.tools) text += (text.empty() ? "" : ", ") + tool;
   return text.empty() ? config.buildTool : text;
+}
+
+// validate's lines for distcc and the hosts: each host answering or not, or why it is not checked.
+void logDistribution(const Project& project, const Distribution& distribution) {
+  const auto logger = Logger::get();
+  const Cluster& cluster = *distribution.cluster;
+  const ToolRegistry registry;
+  // A missing distcc is one of the remarks, with how to install it.
+  if (registry.isInstalled("distcc", project.folder)) {
+    logger->info("✓ distcc is installed");
+    logger->info(fmt::format("Version: {}", registry.getVersion("distcc", project.folder)));
+  }
+  const unsigned processors = Environment::system().processors();
+  logger->info(fmt::format("Hosts from {}: {} jobs at once, this machine's included",
+                           cluster.source, cluster.slots(processors)));
+  for (const BuildHost& host : cluster.hosts) {
+    const HostSpec& spec = host.spec;
+    if (spec.form == HostSpec::Form::Option) {
+      logger->info(fmt::format("  {}: an option of distcc's", spec.text));
+    } else if (!host.checked) {
+      logger->info(fmt::format("  {}: not checked (localhost, ssh or options), {} slots", spec.text,
+                               spec.slots));
+    } else if (host.reachable) {
+      logger->info(fmt::format("  ✓ {} answers, {} slots", spec.text, spec.slots));
+    } else {
+      logger->warn(fmt::format("  ✗ {} does not answer", spec.text));
+    }
+  }
+  for (const Remark& remark : distribution.remarks) {
+    if (remark.warning) {
+      logger->warn(remark.text);
+    } else {
+      logger->info(remark.text);
+    }
+  }
 }
 
 }  // namespace
@@ -160,8 +242,11 @@ int cmdValidate(const CommandOptions& options) {
   const BuildConfig& config = project->config;
   const ToolRegistry registry(config.tools);
   const std::vector<std::string> missing = registry.getMissingTools(config.tools, project->folder);
+  // Every host is checked, whether or not this build could use it.
+  Distribution distribution = planDistribution(*project, options);
+  if (distribution.cluster) checkHosts(*distribution.cluster);
   if (options.json) {
-    printJson(describe(*project, options, Report::Validate));
+    printJson(describe(*project, options, Report::Validate, &distribution));
     return missing.empty() ? kExitSuccess : kExitFailure;
   }
   printBlankLine();
@@ -182,6 +267,7 @@ int cmdValidate(const CommandOptions& options) {
     }
     if (!warning.empty()) logger->warn(warning);
   }
+  if (distribution.cluster) logDistribution(*project, distribution);
   printBlankLine();
   return missing.empty() ? kExitSuccess : kExitFailure;
 }

@@ -36,6 +36,10 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // one ($XDG_DATA_HOME when absolute, else $HOME/.local/share); nullopt otherwise.
 std::optional<std::filesystem::path> userDataHome();
 
+// Returns quarn's per-user data directory: "Quarn" in $APPDATA when APPDATA is set (even empty),
+// else in userDataHome(), else ".quarn" in the current directory.
+std::string dataDirectory();
+
 // Returns the directories of the search path in order. An empty entry stands for the current
 // directory; an unset PATH gives the system's default path.
 std::vector<std::string> searchPathDirectories();

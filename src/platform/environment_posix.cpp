@@ -30,6 +30,16 @@ std::optional<std::filesystem::path> userDataHome() {
   return std::nullopt;
 }
 
+std::string dataDirectory() {
+  // u8path: on Windows a plain std::string is read in the ANSI code page, which cannot spell a
+  // user's name in most scripts.
+  if (const std::optional<std::string> appData = environmentVariable("APPDATA")) {
+    return (std::filesystem::u8path(*appData) / "Quarn").u8string();
+  }
+  if (auto dataHome = userDataHome()) return (*dataHome / "Quarn").u8string();
+  return ".quarn";
+}
+
 std::vector<std::string> searchPathDirectories() {
   std::string path;
   if (const char* env = std::getenv("PATH")) {

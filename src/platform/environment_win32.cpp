@@ -82,6 +82,16 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
 // Windows applications keep their data under APPDATA, which is looked at before this.
 std::optional<std::filesystem::path> userDataHome() { return std::nullopt; }
 
+std::string dataDirectory() {
+  // u8path: on Windows a plain std::string is read in the ANSI code page, which cannot spell a
+  // user's name in most scripts.
+  if (const std::optional<std::string> appData = environmentVariable("APPDATA")) {
+    return (std::filesystem::u8path(*appData) / "Quarn").u8string();
+  }
+  if (auto dataHome = userDataHome()) return (*dataHome / "Quarn").u8string();
+  return ".quarn";
+}
+
 // The current folder comes first, as the command processor searches it before PATH.
 std::vector<std::string> searchPathDirectories() {
   std::vector<std::string> directories{""};

@@ -21,6 +21,9 @@ struct FileText {
 // block nor be changed by the read.
 FileText readRegularFile(const std::string& path, std::size_t limit);
 
+// As readRegularFile, but a longer file gives its first `limit` bytes.
+FileText readFileStart(const std::string& path, std::size_t limit);
+
 // Returns whether `path` is a program this process may run: a regular file (links followed) with
 // execute permission; on Windows, a file.
 bool isExecutableFile(const std::string& path);

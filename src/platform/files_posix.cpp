@@ -139,9 +139,8 @@ Outcome removeEntry(int parent, const char* name, const std::string& shown, cons
   return Outcome::Gone;
 }
 
-}  // namespace
-
-FileText readRegularFile(const std::string& path, std::size_t limit) {
+// With `cut`, a longer file is read as far as `limit` instead of refused.
+FileText readRegular(const std::string& path, std::size_t limit, bool cut) {
   FileText file;
   // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below all the same.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -167,7 +166,7 @@ FileText readRegularFile(const std::string& path, std::size_t limit) {
     file.status = FileText::Status::NotARegularFile;
     return file;
   }
-  if (static_cast<unsigned long long>(info.st_size) > limit) {
+  if (!cut && static_cast<unsigned long long>(info.st_size) > limit) {
     file.status = FileText::Status::TooLarge;
     return file;
   }
@@ -183,6 +182,10 @@ FileText readRegularFile(const std::string& path, std::size_t limit) {
     }
     if (count == 0) break;
     file.text.append(buffer, static_cast<std::size_t>(count));
+    if (cut && file.text.size() >= limit) {
+      file.text.resize(limit);
+      break;
+    }
     if (file.text.size() > limit) {  // it grew while being read
       file.status = FileText::Status::TooLarge;
       file.text.clear();
@@ -191,6 +194,16 @@ FileText readRegularFile(const std::string& path, std::size_t limit) {
   }
   file.status = FileText::Status::Read;
   return file;
+}
+
+}  // namespace
+
+FileText readRegularFile(const std::string& path, std::size_t limit) {
+  return readRegular(path, limit, false);
+}
+
+FileText readFileStart(const std::string& path, std::size_t limit) {
+  return readRegular(path, limit, true);
 }
 
 bool isExecutableFile(const std::string& path) {

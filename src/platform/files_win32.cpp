@@ -227,9 +227,8 @@ Outcome removeOpened(HANDLE entry, const std::string& shown, Removal& removal) {
   return Outcome::Gone;
 }
 
-}  // namespace
-
-FileText readRegularFile(const std::string& path, std::size_t limit) {
+// With `cut`, a longer file is read as far as `limit` instead of refused.
+FileText readRegular(const std::string& path, std::size_t limit, bool cut) {
   FileText file;
   // Folders open too, to be told apart; a pipe or a device is refused before it is read from.
   Handle handle(::CreateFileW(systemPath(path).c_str(), GENERIC_READ, kShareAll, nullptr,
@@ -265,7 +264,7 @@ FileText readRegularFile(const std::string& path, std::size_t limit) {
   }
   const unsigned long long size =
       (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  if (size > limit) {
+  if (!cut && size > limit) {
     file.status = FileText::Status::TooLarge;
     return file;
   }
@@ -280,6 +279,10 @@ FileText readRegularFile(const std::string& path, std::size_t limit) {
     }
     if (count == 0) break;
     file.text.append(buffer, count);
+    if (cut && file.text.size() >= limit) {
+      file.text.resize(limit);
+      break;
+    }
     if (file.text.size() > limit) {  // it grew while being read
       file.status = FileText::Status::TooLarge;
       file.text.clear();
@@ -288,6 +291,16 @@ FileText readRegularFile(const std::string& path, std::size_t limit) {
   }
   file.status = FileText::Status::Read;
   return file;
+}
+
+}  // namespace
+
+FileText readRegularFile(const std::string& path, std::size_t limit) {
+  return readRegular(path, limit, false);
+}
+
+FileText readFileStart(const std::string& path, std::size_t limit) {
+  return readRegular(path, limit, true);
 }
 
 bool isExecutableFile(const std::string& path) {

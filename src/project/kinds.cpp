@@ -49,6 +49,9 @@ const Tool kUv{"uv", "", "",
 const Tool kPoetry{"poetry", "", "", "pipx install poetry", "brew install poetry", "pipx install poetry"};
 const Tool kDune{"dune", "", "", "opam install dune", "opam install dune", "opam install dune"};
 // Mix prints the Erlang banner first.
+// Spreads compiles over other machines; it has no Windows port of its own.
+const Tool kDistcc{"distcc", "", "", "wsl sudo apt install distcc", "brew install distcc",
+                   "sudo apt install distcc"};
 const Tool kMix{"mix", "", "Mix ", "choco install elixir", "brew install elixir", "sudo apt install elixir"};
 // clang-format on
 
@@ -89,7 +92,7 @@ std::vector<Kind> makeKinds() {
           .buildJobs(Jobs::variable("CMAKE_BUILD_PARALLEL_LEVEL", true))
           .writes({"build"})
           .testsAfterBuilding({"", "ctest --test-dir build --output-on-failure"}, Jobs::flag("-j "))
-          .caches(CompilerCache::Launchers));
+          .launchedThrough(CompilerLauncher::Launchers));
   rows.push_back(Kind("cargo", "Rust (Cargo)", "Rust")
                      .is(ProjectType::Cargo)
                      .markedBy({M::named("Cargo.toml")})
@@ -98,7 +101,7 @@ std::vector<Kind> makeKinds() {
                      .buildJobs(Jobs::variable("CARGO_BUILD_JOBS"))
                      .cleans({"", "cargo clean"})
                      .tests({"", "cargo test"}, Jobs::variable("CARGO_BUILD_JOBS"))
-                     .caches(CompilerCache::RustcWrapper));
+                     .launchedThrough(CompilerLauncher::RustcWrapper));
   rows.push_back(
       Kind("make", "C (Make)", "C")
           .is(ProjectType::Make)
@@ -109,6 +112,7 @@ std::vector<Kind> makeKinds() {
           .cleans({"", "make clean"})
           .writes({"build"})
           .tests({"", "make test"}, Jobs::makeflags())
+          .launchedThrough(CompilerLauncher::CcVariables)
           .refinedBy(rules::planMake));
   rows.push_back(Kind("gradle", "Java (Gradle)", "Java")
                      .markedBy({M::named("build.gradle", rules::mavenBesidePom),
@@ -162,6 +166,7 @@ std::vector<Kind> makeKinds() {
           .buildJobs(Jobs::flag("-j "))
           .writes({"build"})
           .testsAfterBuilding({"", "meson test -C build"}, Jobs::flag("--num-processes "))
+          .launchedThrough(CompilerLauncher::MesonSetup)
           .refinedBy(rules::planMeson));
   rows.push_back(
       Kind("autotools", "C (Autotools)", "C")
@@ -172,6 +177,7 @@ std::vector<Kind> makeKinds() {
           .cleans({"", "make clean"})
           .writes({"build"})
           .testsAfterBuilding({"", "make check"}, Jobs::makeflags())
+          .launchedThrough(CompilerLauncher::CcVariables)
           .refinedBy(rules::planAutotools));
   rows.push_back(Kind("dune", "OCaml (Dune)", "OCaml")
                      .markedBy({M::named("dune-project")})
@@ -229,7 +235,7 @@ std::vector<Kind> makeKinds() {
 
 // Tools that rules add to a plan, or that quarn knows how to install besides.
 // The interpreter is the pip row's, for its tests.
-const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kPythonVenv};
+const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kPythonVenv, &kDistcc};
 
 }  // namespace
 

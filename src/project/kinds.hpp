@@ -82,10 +82,12 @@ struct Jobs {
   static Jobs makeflags() { return {Via::Makeflags, "MAKEFLAGS", false}; }
 };
 
-// Where a compiler cache is put in front of a kind's compiler.
-enum class CompilerCache {
+// How a compiler launcher (a compiler cache, distcc) enters a kind's build.
+enum class CompilerLauncher {
   None,
   Launchers,     // CMake's CMAKE_C_COMPILER_LAUNCHER and CMAKE_CXX_COMPILER_LAUNCHER
+  CcVariables,   // CC and CXX in the environment ("distcc cc"), which make and configure read
+  MesonSetup,    // CC and CXX when the build folder is set up; it keeps them
   RustcWrapper,  // Cargo's RUSTC_WRAPPER, sccache only
 };
 
@@ -118,7 +120,7 @@ struct Kind {
   bool testBuildsFirst = false;        // the test step runs after the build plan, which it needs
   std::vector<const Tool*> testTools;  // what the tests need; empty: what the build needs
   Wrapper wrapper;
-  CompilerCache compilerCache = CompilerCache::None;
+  CompilerLauncher launcher = CompilerLauncher::None;
   PlanRule rule = nullptr;
 
   Kind(std::string_view name, std::string_view displayName, std::string_view language)
@@ -170,8 +172,8 @@ struct Kind {
     wrapper = value;
     return *this;
   }
-  Kind& caches(CompilerCache value) {
-    compilerCache = value;
+  Kind& launchedThrough(CompilerLauncher value) {
+    launcher = value;
     return *this;
   }
   Kind& refinedBy(PlanRule value) {

@@ -1,5 +1,6 @@
 #include "project/makefile.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -201,6 +202,49 @@ std::string cleanCommandNow(const CleanStep& clean, const std::string& folder) {
     case MakeAnswer::Unknown: break;
   }
   return clean.command;
+}
+
+std::optional<std::string> assignedValue(std::string_view makefile, std::string_view variable) {
+  std::optional<std::string> value;
+  std::string line;
+  int defineDepth = 0;
+  while (nextLine(makefile, line)) {
+    if (!line.empty() && line[0] == '\t') continue;  // a recipe
+    const size_t comment = line.find('#');
+    std::string_view text(line.data(), comment == std::string::npos ? line.size() : comment);
+    std::string_view word = firstWord(text);
+    if (word == "define") {
+      ++defineDepth;
+      continue;
+    }
+    if (word == "endef") {
+      if (defineDepth > 0) --defineDepth;
+      continue;
+    }
+    if (defineDepth > 0) continue;
+    while (word == "override" || word == "export") {
+      text.remove_prefix(text.find(word) + word.size());
+      word = firstWord(text);
+    }
+    text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+    if (text.substr(0, variable.size()) != variable) continue;
+    text.remove_prefix(variable.size());
+    text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+    size_t operatorEnd = 0;
+    for (const std::string_view op : {":::=", "::=", ":=", "!=", "="}) {
+      if (text.substr(0, op.size()) == op) {
+        operatorEnd = op.size();
+        break;
+      }
+    }
+    if (operatorEnd == 0) continue;  // another name, "?=", "+=" or a rule
+    text.remove_prefix(operatorEnd);
+    const size_t start = text.find_first_not_of(" \t");
+    const size_t end = text.find_last_not_of(" \t");
+    value = start == std::string_view::npos ? std::string()
+                                            : std::string(text.substr(start, end - start + 1));
+  }
+  return value;
 }
 
 }  // namespace quarn

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,5 +38,10 @@ MakeAnswer askMake(const std::string& folder, std::string_view target,
 // makes a makefile's target, make itself is asked whether it has one, and decides; where make
 // cannot answer, the reading of the makefile (`clean.command`) does.
 std::string cleanCommandNow(const CleanStep& clean, const std::string& folder);
+// The value the makefile text gives `variable` in an assignment that overrides the environment
+// ("CC = gcc", ":=", "::=", "!=", "override CC = ..."), the last one read; nullopt when it gives
+// none, or only "?=" or "+=", through which the environment's value comes in. Recipes, define
+// blocks and rules' own variables are no such assignment; conditionals are not followed.
+std::optional<std::string> assignedValue(std::string_view makefile, std::string_view variable);
 
 }  // namespace quarn

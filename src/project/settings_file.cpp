@@ -10,6 +10,7 @@
 
 #include "platform/environment.hpp"
 #include "platform/files.hpp"
+#include "project/hosts.hpp"
 #include "project/kinds.hpp"
 
 namespace quarn {
@@ -196,6 +197,19 @@ std::optional<ProjectSettings> readProjectSettings(const std::string& folder,
         tools.push_back(tool);
       }
       settings.tools = std::move(tools);
+    } else if (key == "hosts") {
+      // One distcc host an entry, so that an error points at it; [] builds on this machine.
+      const auto* list = node->as_array();
+      if (list == nullptr) fail(file, node->source(), "'hosts' must be an array of distcc hosts");
+      std::vector<std::string> hosts;
+      for (const toml::node& item : *list) {
+        if (!item.is_string())
+          fail(file, item.source(), "'hosts' must be an array of distcc hosts");
+        std::string error;
+        if (!readHostSpec(item.as_string()->get(), error)) fail(file, item.source(), error);
+        hosts.push_back(item.as_string()->get());
+      }
+      settings.hosts = std::move(hosts);
     } else {
       fail(file, name->source(), fmt::format("unknown key '{}'", key));
     }

@@ -18,7 +18,8 @@ struct ProjectSettings {
   std::optional<std::string> clean;  // likewise; empty: the clean step does nothing
   std::optional<std::string> test;   // likewise; empty: there are no tests to run
   std::optional<std::vector<std::string>> tools;
-  std::vector<std::string> keys;  // the keys it sets, in the file's order
+  std::optional<std::vector<std::string>> hosts;  // distcc hosts to spread compiles over
+  std::vector<std::string> keys;                  // the keys it sets, in the file's order
   // Where arguments passed after "--" go in `build`: before a trailing comment, else (npos) at
   // the end.
   std::size_t buildArgumentsAt = std::string::npos;

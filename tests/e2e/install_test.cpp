@@ -73,6 +73,8 @@ TEST(Install, BashCompletesCommandWordsThenFolders) {
       {"quarn help ex", 2, ""},
       {"quarn help ''", 2, "build clean detect info rebuild test validate"},
       {"quarn build --d", 2, "--dry-run"},
+      {"quarn rebuild --h", 2, "--help --hosts"},
+      {"quarn build --hosts ex", 3, ""},
       {"quarn detect --j", 2, "--json"},
       {"quarn clean -", 2, "--dry-run --help --kind --quiet --version"},
       {"quarn build -n ex", 3, "examples extra"},

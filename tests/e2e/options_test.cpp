@@ -60,6 +60,10 @@ TEST(Options, AnUnusableLineIsAUsageErrorWhateverElseItAsks) {
       {{"detect", "--kind", "ant"}, "Unknown kind: ant " + kinds},
       {{"build", "--kind=unknown"}, "Unknown kind: unknown " + kinds},
       {{"detect", "--json=yes"}, "--json takes no value"},
+      {{"build", "--hosts"}, "--hosts needs a list of distcc hosts, as \"a/8 b:3633/4\""},
+      {{"rebuild", "--hosts", "a/8 b:99999"},
+       "--hosts: 'b:99999' is no distcc host: the port after ':' must be a number from 1 to 65535"},
+      {{"validate", "--hosts", "a"}, "Unknown option: --hosts"},
       {{"--", "build"}, "Unknown command: --"},
   };
   const Workspace ws;
@@ -181,6 +185,14 @@ TEST(Options, DryRunPlansChecksAndRunsNothing) {
       {{"build", "-n", "app", "--", "all"}, 0, checked + dry},
       {{"build", "app", "--dry-run", "--", "all"}, 0, checked + dry},
       {{"build", "app", "-j4", "-n", "--", "all"}, 0, checked + jobs + dry},
+      {{"build", "app", "-n", "--hosts", "@farm/2 localhost/1", "--", "all"},
+       0,
+       "[info] Detected: C (Make)\n[info] Build tool 'make' validated\n"
+       "[info] Spreading compiles with distcc over @farm/2 localhost/1 (3 jobs)\n"
+       "[info] Building with: make all\n"
+       "[info] Environment: MAKEFLAGS=-j3 CC='distcc cc' CXX='distcc c++' "
+       "DISTCC_HOSTS='@farm/2 localhost/1'\n" +
+           dry},
       {{"rebuild", "app", "-n", "--", "all"}, 0, rebuild + cleaning + plan + checked + dry},
       {{"clean", "-n", "app"},
        0,
@@ -194,15 +206,18 @@ TEST(Options, DryRunPlansChecksAndRunsNothing) {
       {{"rebuild", "-n", "app"}, 1, rebuild + "[error] Build tool 'make' is missing\n"},
   };
   for (const Case& c : cases) {
-    const Workspace ws;
+    Workspace ws;
     ws.dir.write("app/Makefile", "all:\n\ttrue\nclean:\n\trm -rf build\n");
     ws.dir.write("app/build/keep");
     if (c.status == 0) ws.tools.add("make", kEchoMake);
+    ws.tools.add("distcc", "true");
+    ws.options.env["DISTCC_DIR"] = (ws.dir / "distcc").string();  // the user's: not shown
     const test::RunResult result = ws.quarn(c.args);
     EXPECT_EQ(result.status, c.status) << ::testing::PrintToString(c.args);
     EXPECT_EQ(result.out, test::banner() + c.out) << ::testing::PrintToString(c.args);
     EXPECT_TRUE(fs::exists(ws.dir / "app/build/keep")) << ::testing::PrintToString(c.args);
     EXPECT_FALSE(fs::exists(ws.dir / "app/ran")) << ::testing::PrintToString(c.args);
+    EXPECT_FALSE(fs::exists(ws.dir / "distcc")) << ::testing::PrintToString(c.args);
   }
 }
 
@@ -353,6 +368,7 @@ TEST(Options, JsonIsOneObjectThatParsesForEveryKindAndName) {
       for (const auto& item : object.items()) names.push_back(item.key());
       std::sort(names.begin(), names.end());
       std::vector<std::string> expected = keys;
+      if (command == "validate") expected.emplace_back("distribution");  // null: no hosts
       std::sort(expected.begin(), expected.end());
       EXPECT_EQ(names, expected);
       EXPECT_EQ(object["recognised"], true);
@@ -516,6 +532,11 @@ TEST(Options, ABadSettingsFileIsOneErrorWithItsPlaceAndNothingRuns) {
       {"tools = [\"make\", \"\"]\n", "1:18: 'tools' holds an empty name"},
       {"build = \"\"\n", "1:9: 'build' is empty"},
       {"nowhere.toml", " a link to a file that does not exist", true},
+      {"hosts = \"a/8 b\"\n", "1:9: 'hosts' must be an array of distcc hosts"},
+      {"hosts = [\"a/8\", 3]\n", "1:17: 'hosts' must be an array of distcc hosts"},
+      {"hosts = [\"a/8\",\n  \"b:x\"]\n",
+       "2:3: 'b:x' is no distcc host: the port after ':' must be a number from 1 to 65535"},
+      {"hosts = [\"a/8 b/4\"]\n", "1:10: 'a/8 b/4' is no distcc host: one host per entry"},
   };
   for (const Case& c : cases) {
     const Workspace ws;

@@ -1,17 +1,28 @@
 // quarn on the bundled examples with the real build and test tools of this machine. A tool that
 // is not installed skips its cases with a message.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/network.hpp"
 #include "support/real_tools.hpp"
 #include "support/test_support.hpp"
 
@@ -260,6 +271,213 @@ TEST(RealTools, DetectAndInfoOnAllSevenExamples) {
     EXPECT_EQ(info.status, 0);
     EXPECT_TRUE(test::matchesGolden(std::string("info-example-") + kind, info.out));
   }
+}
+
+// A distcc daemon on a loopback address, stopped by its pid. As root it runs as the user distccd,
+// which must be able to write its log.
+class Distccd {
+ public:
+  Distccd(std::string address, const fs::path& logs) : address_(std::move(address)) {
+    log_ = logs / ("distccd-" + address_ + ".log");
+    port_ = freePort();
+    if (port_ == 0) return;
+    const std::string port = std::to_string(port_);
+    std::vector<std::string> words{"distccd",     "--daemon",    "--no-detach", "--allow",
+                                   "127.0.0.0/8", "--listen",    address_,      "--port",
+                                   port,          "--jobs",      "2",           "--log-file",
+                                   log_.string(), "--log-level", "info"};
+    std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    // A group of its own: distccd passes its stop signal to the whole of its group.
+    posix_spawnattr_t attributes;
+    if (::posix_spawnattr_init(&attributes) != 0) return;
+    const bool ready = ::posix_spawnattr_setpgroup(&attributes, 0) == 0 &&
+                       ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP) == 0;
+    if (ready &&
+        ::posix_spawnp(&pid_, "distccd", nullptr, &attributes, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    ::posix_spawnattr_destroy(&attributes);
+    // It answers within a few seconds, or never.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+      const auto attempt = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+      if (platform::acceptsConnection(address_, port_, attempt)) return;
+      std::this_thread::sleep_until(attempt);
+    }
+    stop();
+  }
+  Distccd(const Distccd&) = delete;
+  Distccd& operator=(const Distccd&) = delete;
+  ~Distccd() { stop(); }
+
+  bool running() const { return pid_ > 0; }
+  // As --hosts takes it: two jobs at once.
+  std::string spec() const { return address_ + ":" + std::to_string(port_) + "/2"; }
+  // The compiles it has done.
+  int compiles() const {
+    const std::string log = fs::exists(log_) ? test::readFile(log_) : "";
+    int count = 0;
+    for (size_t at = 0; (at = log.find("COMPILE_OK", at)) != std::string::npos; ++at) ++count;
+    return count;
+  }
+
+  // Stops the daemon and waits for it, at most a few seconds before it is killed.
+  void stop() {
+    if (pid_ <= 0) return;
+    if (::kill(pid_, SIGTERM) == 0) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (std::chrono::steady_clock::now() < deadline) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+          pid_ = -1;
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      ::kill(pid_, SIGKILL);
+    }
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  // A port nothing listens on at the address now.
+  std::uint16_t freePort() const {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    socklen_t size = sizeof where;
+    const bool bound = fd >= 0 && ::inet_pton(AF_INET, address_.c_str(), &where.sin_addr) == 1 &&
+                       ::bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&where), &size) == 0;
+    if (fd >= 0) ::close(fd);
+    return bound ? ntohs(where.sin_port) : 0;
+  }
+
+  std::string address_;
+  fs::path log_;
+  std::uint16_t port_ = 0;
+  pid_t pid_ = -1;
+};
+
+// A C project of `units` files for `kind`: its CMakeLists.txt, Makefile or meson.build.
+void writeUnits(const TempDir& dir, const std::string& kind, int units) {
+  std::string sources;
+  for (int i = 0; i < units; ++i) {
+    const std::string name = fmt::format("unit{}.c", i);
+    dir.write(fmt::format("{}/{}", kind, name),
+              fmt::format("int unit{0}(int x) {{ return x * {0} + 1; }}\n", i));
+    sources.append("'").append(name).append("', ");
+  }
+  dir.write(kind + "/main.c", "int main(void) { return 0; }\n");
+  if (kind == "cmake") {
+    dir.write("cmake/CMakeLists.txt",
+              "cmake_minimum_required(VERSION 3.16)\nproject(units C)\nfile(GLOB units *.c)\n"
+              "add_executable(units ${units})\n");
+  } else if (kind == "make") {
+    dir.write("make/Makefile",
+              "units: $(patsubst %.c,%.o,$(wildcard *.c))\n\t$(CC) -o $@ $^\n"
+              "clean:\n\trm -f *.o units\n");
+  } else {
+    dir.write("meson/meson.build",
+              "project('units', 'c')\nexecutable('units', " + sources + "'main.c')\n");
+  }
+}
+
+TEST(DistccRealBuild, CompilesSpreadOverTwoDaemonsAndStayHereWhenTheyStop) {
+  for (const char* tool : {"distccd", "distcc", "cmake", "make", "meson"}) {
+    if (!toolAvailable(tool)) GTEST_SKIP() << tool << " is not installed here";
+  }
+  const TempDir dir;
+  const TempDir logs;
+  fs::permissions(logs.path(), fs::perms::all);
+  Distccd first("127.0.0.2", logs.path());
+  Distccd second("127.0.0.3", logs.path());
+  ASSERT_TRUE(first.running() && second.running()) << "distccd did not start";
+  const std::string hosts = first.spec() + " " + second.spec();
+
+  RunOptions options = realToolOptions(dir);
+  for (const char* name :
+       {"CMAKE_C_COMPILER_LAUNCHER", "CMAKE_CXX_COMPILER_LAUNCHER", "CMAKE_BUILD_PARALLEL_LEVEL",
+        "CMAKE_GENERATOR", "CC", "CXX", "MAKEFLAGS", "QUARN_NO_CACHE", "CCACHE_PREFIX",
+        "DISTCC_DIR", "DISTCC_FALLBACK"}) {
+    options.env[name] = std::nullopt;
+  }
+  int round = 0;
+  // A build with a cold compiler cache of its own, so that every compile is one to spread.
+  const auto build = [&](const std::vector<std::string>& args) {
+    options.env["CCACHE_DIR"] = (dir / ("ccache-" + std::to_string(++round))).string();
+    return runQuarn(args, options);
+  };
+
+  // Each kind: distcc behind ccache for CMake and Meson, distcc alone for Make.
+  for (const std::string kind : {"cmake", "make", "meson"}) {
+    SCOPED_TRACE(kind);
+    writeUnits(dir, kind, 30);
+    options.env["QUARN_NO_CACHE"] = kind == "make" ? std::optional<std::string>("1") : std::nullopt;
+    const int before[] = {first.compiles(), second.compiles()};
+    const test::RunResult result = build({"build", kind, "--hosts", hosts});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_GT(first.compiles(), before[0]) << result.out;
+    EXPECT_GT(second.compiles(), before[1]) << result.out;
+    // The parallel level is the sum of the hosts' limits, as distcc counts them.
+    const std::smatch found = [&] {
+      std::smatch match;
+      std::regex_search(result.out, match,
+                        std::regex("Spreading compiles with distcc over (.*) \\(([0-9]+) jobs\\)"));
+      return match;
+    }();
+    ASSERT_EQ(found.size(), 3u) << result.out;
+    RunOptions count = options;
+    count.env["DISTCC_HOSTS"] = found[1].str();
+    EXPECT_EQ(test::runProgram({"distcc", "-j"}, count).out, found[2].str() + "\n");
+  }
+  // A build that fails here fails the same way over the hosts.
+  const std::string good = test::readFile(dir / "make/unit3.c");
+  dir.write("make/unit3.c", "int unit3(int x) { return x * ; }\n");
+  const test::RunResult broken = build({"build", "make", "--hosts", hosts});
+  EXPECT_EQ(broken.status, 1) << broken.out;
+  EXPECT_NE(broken.out.find("[error] ✗ Build failed ("), std::string::npos) << broken.out;
+  dir.write("make/unit3.c", good);
+
+  // One daemon stopped: the build goes on with the other, and says which it left out. Make
+  // rebuilds fastest.
+  second.stop();
+  const int before = first.compiles();
+  const test::RunResult oneLeft = build({"rebuild", "make", "--hosts", hosts});
+  EXPECT_EQ(oneLeft.status, 0) << oneLeft.out;
+  EXPECT_NE(
+      oneLeft.out.find("[warning] distcc hosts not answering, left out: " + second.spec() + "\n"),
+      std::string::npos)
+      << oneLeft.out;
+  EXPECT_GT(first.compiles(), before);
+  RunOptions report = options;
+  report.env["QUARN_HOSTS"] = hosts;
+  const nlohmann::json validate =
+      nlohmann::json::parse(runQuarn({"validate", "cmake", "--json"}, report).out);
+  const nlohmann::json& distribution = validate["distribution"];
+  EXPECT_EQ(distribution["source"], "QUARN_HOSTS");
+  EXPECT_EQ(distribution["distcc"]["version"].get<std::string>().rfind("distcc ", 0), 0u);
+  EXPECT_EQ(distribution["hosts"][0]["reachable"], true);
+  EXPECT_EQ(distribution["hosts"][1]["reachable"], false);
+  EXPECT_EQ(distribution["hosts"][1]["slots"], 2);
+  const std::string shown = runQuarn({"validate", "cmake"}, report).out;
+  EXPECT_NE(shown.find("[info]   ✓ " + first.spec() + " answers, 2 slots\n[warning]   ✗ " +
+                       second.spec() + " does not answer\n"),
+            std::string::npos)
+      << shown;
+
+  // None left: the build runs here, with the usual defaults.
+  first.stop();
+  const test::RunResult none = build({"rebuild", "make", "--hosts", hosts});
+  EXPECT_EQ(none.status, 0) << none.out;
+  EXPECT_NE(none.out.find("[warning] No distcc host answers (" + first.spec() + ", " +
+                          second.spec() + "): building on this machine\n"),
+            std::string::npos)
+      << none.out;
+  EXPECT_EQ(none.out.find("Spreading"), std::string::npos);
 }
 
 }  // namespace

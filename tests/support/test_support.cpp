@@ -79,6 +79,8 @@ std::vector<std::string> buildEnvironment(const RunOptions& options, const std::
   env.erase("XDG_DATA_HOME");
   env.erase("APPDATA");
   env.erase("NO_COLOR");
+  env.erase("QUARN_HOSTS");
+  env.erase("DISTCC_HOSTS");
   for (const auto& [name, value] : options.env) env[name] = value;
   std::vector<std::string> result;
   for (const auto& [name, value] : env) {

@@ -54,8 +54,8 @@ struct RunResult {
 
 struct RunOptions {
   // Changes to quarn's environment: a value sets the variable, nullopt removes it. By default
-  // HOME is a private folder, XDG_DATA_HOME, APPDATA and NO_COLOR are removed, and the rest is
-  // this process's environment.
+  // HOME is a private folder, XDG_DATA_HOME, APPDATA, NO_COLOR and the distcc hosts
+  // (QUARN_HOSTS, DISTCC_HOSTS) are removed, and the rest is this process's environment.
   std::map<std::string, std::optional<std::string>> env;
   fs::path cwd;           // empty: this process's working directory
   std::string stdinText;  // fed to standard input
