@@ -303,11 +303,13 @@ TEST(Faults, CtrlCDuringAVersionProbeLeavesNoProbeRunning) {
 // A fake tool that builds by touching "built" and otherwise waits on a child, as a build tool's
 // shell does: it records its own id and then its child's in `pidFile`. A child that `cleansUp`
 // is a recipe with a trap: at SIGTERM or SIGHUP it takes a moment to print "cleanup-done", after
-// the tool itself has gone, and its own child is recorded too.
+// the tool itself has gone, and its own child is recorded too. Traps are set after the child is
+// started: a child that dash has forked but not yet reset takes a signal into the trap it
+// inherited, and loses it.
 std::string touchOrWaitOnAChild(const fs::path& pidFile, bool cleansUp = false) {
   const std::string file = "'" + pidFile.string() + "'";
   const std::string child =
-      cleansUp ? "'trap \"sleep 0.3; echo cleanup-done; exit 1\" TERM HUP; sleep 60 & "
+      cleansUp ? "'sleep 60 & trap \"sleep 0.3; echo cleanup-done; exit 1\" TERM HUP; "
                  "printf \"%s\\n\" $$ $! >> \"$0.tmp\"; mv \"$0.tmp\" \"$0\"; wait'"
                : "'echo $$ >> \"$0.tmp\"; mv \"$0.tmp\" \"$0\"; exec sleep 60'";
   const std::string build = "if [ \"$1\" = build ]; then touch built; exit 0; fi\n";
@@ -615,14 +617,14 @@ TEST(Faults, OnATerminalQuarnAndItsBuildAreOneJob) {
         {"echo rc:$?\n", "rc:0"}},
        ""},
       {"a SIGTERM to quarn alone reaches every process of the build",
-       "trap 'echo got-term; exit 1' TERM\nsleep 10 &\necho build-started\nwait\n",
+       "sleep 10 &\ntrap 'echo got-term; exit 1' TERM\necho build-started\nwait\n",
        {{"quarn build app -q &\n", "build-started"},
         {"kill $!\n", "got-term"},
         {"", "✗ Build failed"},
         {"", "Terminated"}},
        ""},
       {"under timeout quarn reports after the build's clean-up",
-       "trap 'sleep 0.3; echo cleanup-done; exit 1' TERM\nsleep 10 &\necho build-started\nwait\n",
+       "sleep 10 &\ntrap 'sleep 0.3; echo cleanup-done; exit 1' TERM\necho build-started\nwait\n",
        {{"timeout 0.5 quarn build app -q; echo rc:$?\n", "build-started"},
         {"", "cleanup-done"},
         {"", "✗ Build failed"},
