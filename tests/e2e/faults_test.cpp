@@ -576,7 +576,10 @@ TEST(Faults, OnATerminalQuarnAndItsBuildAreOneJob) {
     std::string never;  // must not show; empty: nothing
   };
   const std::string prompt = InteractiveShell::kPrompt;
-  const std::string sleeps = "echo build-started; sleep 1; echo build-finished\n";
+  // Runs until the test creates app/go, typed at the prompt once the keys before have been dealt
+  // with: a build that ended by itself first would prove nothing.
+  const std::string waits =
+      "echo build-started; until [ -e go ]; do sleep 0.1; done; echo build-finished\n";
   const std::vector<Case> cases = {
       {"Ctrl-C stops a script's loop around quarn",
        "echo build-started; sleep 10\n",
@@ -593,26 +596,27 @@ TEST(Faults, OnATerminalQuarnAndItsBuildAreOneJob) {
         {"echo rc:$?\n", "rc:0"}},
        ""},
       {"Ctrl-Z then bg: the build goes on, a Ctrl-C at the prompt is the shell's",
-       sleeps,
+       waits,
        {{"quarn build app -q\n", "build-started"},
         {"\x1a", "Stopped", true},
         {"bg\n", "quarn build app -q &"},
-        {"\x03", prompt, false, true},
-        {"", "build-finished"},
+        {"\x03", "^C", false, true},
+        {"", prompt},
+        {"touch app/go\n", "build-finished"},
         {"", "✓ Build successful"}},
        "Build failed"},
       {"a script's background quarn keeps its build through the script's Ctrl-C",
-       sleeps,
+       waits,
        {{"bash -c 'quarn build app -q & wait'\n", "build-started"},
         {"\x03", prompt, false, true},
-        {"", "build-finished"},
+        {"touch app/go\n", "build-finished"},
         {"", "✓ Build successful"}},
        "Build failed"},
       {"Ctrl-Z stops quarn and the build until fg",
-       sleeps,
+       waits,
        {{"quarn build app -q\n", "build-started"},
         {"\x1a", "Stopped", true},
-        {"fg\n", "build-finished"},
+        {"touch app/go; fg\n", "build-finished"},
         {"", "✓ Build successful"},
         {"echo rc:$?\n", "rc:0"}},
        ""},
