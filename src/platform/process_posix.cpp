@@ -267,7 +267,7 @@ std::vector<pid_t> descendantsInOurGroup() {
   struct Entry {
     pid_t pid;
     pid_t parent;
-    bool inGroup;
+    bool inGroup;  // and still running
   };
   std::vector<Entry> entries;
   DIR* proc = ::opendir("/proc");
@@ -290,11 +290,13 @@ std::vector<pid_t> descendantsInOurGroup() {
     long parent = 0;
     long processGroup = 0;
     if (fields == nullptr ||
-        std::sscanf(fields + 1, " %c %ld %ld", &state, &parent, &processGroup) != 3 ||
-        state == 'Z' || state == 'X') {
+        std::sscanf(fields + 1, " %c %ld %ld", &state, &parent, &processGroup) != 3) {
       continue;
     }
-    entries.push_back({static_cast<pid_t>(pid), static_cast<pid_t>(parent), processGroup == group});
+    // An ended process still links those read before it went, whose parent it was then.
+    const bool ended = state == 'Z' || state == 'X';
+    entries.push_back(
+        {static_cast<pid_t>(pid), static_cast<pid_t>(parent), processGroup == group && !ended});
   }
   ::closedir(proc);
   // Breadth first from quarn; a process outside the group still leads to those inside it.
@@ -436,7 +438,7 @@ int waitForJob(Job& job, JobWatch& watch, OutputReader& output, const std::strin
     job.reap();
     // A SIGTERM to quarn alone reaches a build in quarn's group from here: the handler cannot
     // tell the build's processes from the others of the group.
-    if (watch.takeTerm()) job.signal(SIGTERM);
+    if (const int signal = watch.takeSignal(); signal != 0) job.signal(signal);
     if (!stopping && stopSignal() != 0) {
       stopping = true;
       deadline = Clock::now() + kStopGrace;

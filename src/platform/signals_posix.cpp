@@ -32,7 +32,7 @@ void wake() {
 }
 
 // Passes `signal` on to a job in a group of its own; a job in quarn's group is reached from
-// quarn's wait (see JobWatch::takeTerm).
+// quarn's wait (see JobWatch::takeSignal).
 void passOn(int signal) {
   if (jobGroup <= 0) return;
   ::killpg(jobGroup, signal);
@@ -117,16 +117,23 @@ void JobWatch::follow(pid_t leader, pid_t group) {
   if (receivedSignal != 0 && group > 0) {
     passOn(receivedSignal);
   } else if (receivedSignal != 0 && leader > 0) {
-    // It reached quarn's group before the leader was in it.
-    ::kill(leader, receivedSignal);
+    // It reached quarn's group before the leader was in it, or it was a SIGTERM to quarn alone;
+    // quarn may have got here only after the leader had started others.
+    missed_ = receivedSignal;
   }
   ::sigprocmask(SIG_SETMASK, &savedMask, nullptr);
 }
 
-bool JobWatch::takeTerm() {
-  if (jobGroup > 0 || jobLeader <= 0 || termsTaken_ == termsReceived) return false;
+int JobWatch::takeSignal() {
+  if (jobGroup > 0 || jobLeader <= 0) return 0;
+  if (missed_ != 0) {
+    const int signal = missed_;
+    missed_ = 0;
+    return signal;
+  }
+  if (termsTaken_ == termsReceived) return 0;
   termsTaken_ = termsReceived;
-  return true;
+  return SIGTERM;
 }
 
 void resetInheritedSignals() {

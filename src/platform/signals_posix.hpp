@@ -27,13 +27,14 @@ class JobWatch {
   // (`group`), each is passed on to the whole group, then SIGCONT, so that a stopped job acts on
   // it. In quarn's own group (`group` 0) the terminal or the sender has sent SIGINT, SIGQUIT and
   // SIGHUP to every process already; SIGTERM, which a supervisor or `kill` sends to quarn alone,
-  // is for quarn's wait to pass on (see takeTerm). A signal that came before is passed on now, in
-  // quarn's group to the leader, which was not there to get it.
+  // is for quarn's wait to pass on (see takeSignal). A signal that came before is passed on now
+  // to a group of its own; in quarn's group it is left to quarn's wait as well: the job may have
+  // started processes of its own by now, which it must reach too.
   void follow(pid_t leader, pid_t group);
 
-  // Whether a SIGTERM came, since follow() or the last call, that quarn must pass on to a job in
-  // quarn's group.
-  bool takeTerm();
+  // The signal that quarn's wait must pass on now to every process of a job in quarn's group, or
+  // 0: the first that came before follow(), then each SIGTERM since follow() or the last call.
+  int takeSignal();
 
  private:
   FileDescriptor read_;
@@ -41,6 +42,7 @@ class JobWatch {
   struct sigaction savedChild_ {};
   bool childHandled_ = false;
   sig_atomic_t termsTaken_ = 0;
+  int missed_ = 0;
 };
 
 }  // namespace quarn::platform

@@ -324,21 +324,32 @@ class Distccd {
     return count;
   }
 
-  // Stops the daemon and waits for it, at most a few seconds before it is killed.
+  // Stops the daemon and waits, a few seconds at most before its group is killed, until its
+  // address refuses connections: until the last of its workers has gone, the listening socket
+  // takes them still.
   void stop() {
     if (pid_ <= 0) return;
-    if (::kill(pid_, SIGTERM) == 0) {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-      while (std::chrono::steady_clock::now() < deadline) {
-        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-          pid_ = -1;
-          return;
-        }
+    using Clock = std::chrono::steady_clock;
+    bool reaped = false;
+    const auto stopped = [&] {
+      reaped = reaped || ::waitpid(pid_, nullptr, WNOHANG) == pid_;
+      return reaped && !platform::acceptsConnection(address_, port_,
+                                                    Clock::now() + std::chrono::milliseconds(200));
+    };
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    bool done = ::kill(pid_, SIGTERM) == 0 && stopped();
+    while (!done && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      done = stopped();
+    }
+    if (!done) {
+      ::kill(-pid_, SIGKILL);
+      if (!reaped) ::waitpid(pid_, nullptr, 0);
+      reaped = true;
+      for (int i = 0; i < 50 && !stopped(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
-      ::kill(pid_, SIGKILL);
     }
-    ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
 
