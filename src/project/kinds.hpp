@@ -112,6 +112,7 @@ struct Kind {
   std::vector<Marker> markers;     // tried in this order at the kind's place in the table
   std::vector<const Tool*> tools;  // what the build needs, the main tool first
   CommandRow build;
+  std::string_view note;                  // said after a build that only installs dependencies
   Jobs jobs;                              // for the build
   CommandRow clean;                       // the kind's own clean
   std::vector<std::string_view> outputs;  // folders its tool writes that the clean step removes
@@ -141,6 +142,11 @@ struct Kind {
   }
   Kind& builds(const CommandRow& row) {
     build = row;
+    return *this;
+  }
+  // The build only installs what the project needs; `text` says that there is nothing to build.
+  Kind& says(std::string_view text) {
+    note = text;
     return *this;
   }
   Kind& buildJobs(const Jobs& value) {

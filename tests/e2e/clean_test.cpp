@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "project/kinds.hpp"
 #include "support/real_tools.hpp"
 #include "support/test_support.hpp"
 
@@ -127,9 +128,8 @@ TEST(Clean, EachKindCleansWithItsOwnCommand) {
       shown += name + " ";
     }
     const fs::path kept = ws.dir.write("app/build/ci/Dockerfile");
-    for (const char* tool :
-         {"cargo", "dotnet", "go", "dune", "mix", "make", "npm", "pnpm", "yarn", "bun"}) {
-      ws.tools.add(tool, kRecord);
+    for (const Kind& kind : kinds()) {
+      for (const Tool* tool : kind.tools) ws.tools.add(std::string(tool->name), kRecord);
     }
     // A make that cannot say whether it has a clean target leaves it to the makefile's reading.
     ws.tools.add("make", std::string("[ \"$1\" = -p ] && exit 2\n") + kRecord);

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "project/kinds.hpp"
 #include "support/test_support.hpp"
 
 namespace quarn {
@@ -342,8 +343,8 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
     }
     ws.dir.write("app/" + markers);
     for (const auto& [name, text] : c.files) ws.dir.write("app/" + name, text);
-    for (const char* tool : {"cmake", "make", "cargo", "meson", "mvn", "gradle", "go", "dotnet"}) {
-      ws.tools.add(tool, kShowEnvironment);
+    for (const Kind& kind : kinds()) {
+      for (const Tool* tool : kind.tools) ws.tools.add(std::string(tool->name), kShowEnvironment);
     }
     for (const std::string& tool : c.installed) ws.tools.add(tool, "true");
     for (const std::string& tool : c.failing) {

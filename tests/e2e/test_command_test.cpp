@@ -1,5 +1,6 @@
 // `quarn test` end to end with fake tools that print how they were called: the test step of each
 // kind, its jobs setting, the arguments after "--", quarn.toml's test, and projects with no tests.
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/environment.hpp"
+#include "project/kinds.hpp"
 #include "support/sketch.hpp"
 #include "support/test_support.hpp"
 
@@ -28,9 +30,21 @@ std::string record(const std::string& name) {
 // A program of the project's own, which records itself by the path it was run as.
 const std::string kOwnScript = record("\"$0\"");
 
-const char* const kTools[] = {"cmake", "ctest", "cargo",  "make", "gradle",  "npm",       "pnpm",
-                              "yarn",  "bun",   "mvn",    "java", "python3", "uv",        "poetry",
-                              "go",    "meson", "dotnet", "dune", "mix",     "autoreconf"};
+// Every tool of the kind table's builds, tests and wrappers, and the programs rules add.
+std::vector<std::string> allTools() {
+  std::vector<std::string> names{"ctest", "autoreconf"};
+  for (const Kind& kind : kinds()) {
+    std::vector<const Tool*> used = kind.tools;
+    used.insert(used.end(), kind.testTools.begin(), kind.testTools.end());
+    used.push_back(kind.wrapper.needs);
+    for (const Tool* tool : used) {
+      if (tool != nullptr && std::find(names.begin(), names.end(), tool->name) == names.end()) {
+        names.emplace_back(tool->name);
+      }
+    }
+  }
+  return names;
+}
 
 struct Case {
   std::map<std::string, std::string> files;  // sketches in "app" (see makeEntry) and contents
@@ -189,7 +203,7 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       test::makeEntry(ws.dir, "app/" + sketch, content);
       shown += sketch + " ";
     }
-    for (const char* tool : kTools) {
+    for (const std::string& tool : allTools()) {
       if (tool == c.absent) continue;
       ws.tools.add(tool, record("\"${0##*/}\"") + (tool == c.failing ? "\nexit 1" : ""));
     }

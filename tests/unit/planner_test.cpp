@@ -25,7 +25,8 @@ struct Case {
   // usr/bin is the search path.
   std::vector<std::string> entries;
   std::map<std::string, std::string> files;  // files with content that matters
-  std::string plan;                          // display name | build command | tools | clean
+  // display name | build command | tools | clean, and " | " and the note when there is one
+  std::string plan;
   // More of the plan: "test: COMMAND", "decidedBy: FILE, FILE" ("{system}" for the system's
   // folder), "pinned: TOOL VERSION" (empty when nothing is).
   std::vector<std::string> also = {};
@@ -156,11 +157,11 @@ TEST(Planner, PlansRealProjectsAsTheirDevelopersBuildThem) {
        {{"package.json",
          R"({"scripts": {"test": "mocha"}, "dependencies": {"accepts": "1"},
              "devDependencies": {"mocha": "10"}})"}},
-       "JavaScript (npm) | npm install | npm | "},
+       "JavaScript (npm) | npm install | npm |  | package.json has no build script"},
       {"the same framework installed already",
        {"index.js", "node_modules/", "package-lock.json"},
        {{"package.json", R"({"scripts": {"test": "mocha"}, "dependencies": {"accepts": "1"}})"}},
-       "JavaScript (npm) |  | npm | "},
+       "JavaScript (npm) |  | npm |  | package.json has no build script"},
       {"an npm package with a lockfile, installed",
        {"package-lock.json", "node_modules/", "src/"},
        {{"package.json",
@@ -462,7 +463,7 @@ end
     std::string tools;
     for (const std::string& tool : config.tools) tools += (tools.empty() ? "" : ", ") + tool;
     EXPECT_EQ(config.displayName + " | " + config.buildCommand + " | " + tools + " | " +
-                  config.clean.command,
+                  config.clean.command + (config.note.empty() ? "" : " | " + config.note),
               c.plan)
         << c.like;
     for (const std::string& line : c.also) {
