@@ -53,6 +53,9 @@ const Tool kDune{"dune", "", "", "opam install dune", "opam install dune", "opam
 const Tool kDistcc{"distcc", "", "", "wsl sudo apt install distcc", "brew install distcc",
                    "sudo apt install distcc"};
 const Tool kMix{"mix", "", "Mix ", "choco install elixir", "brew install elixir", "sudo apt install elixir"};
+// Not in Debian.
+const Tool kZig{"zig", "zig version", "", "choco install zig", "brew install zig",
+                "sudo snap install zig --classic --beta"};
 // clang-format on
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
@@ -193,6 +196,14 @@ std::vector<Kind> makeKinds() {
                      .cleans({"", "mix clean"})
                      .tests({"", "mix test"})
                      .refinedBy(rules::planMix));
+  // zig-cache is where Zig before 0.13 kept its cache.
+  rows.push_back(Kind("zig", "Zig", "Zig")
+                     .markedBy({M::named("build.zig")})
+                     .needs({&kZig})
+                     .builds({"", "zig build"})
+                     .buildJobs(Jobs::flag("-j"))
+                     .writes({"zig-out", ".zig-cache", "zig-cache"})
+                     .tests({"", "zig build test"}, Jobs::flag("-j")));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})

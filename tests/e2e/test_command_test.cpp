@@ -91,6 +91,7 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
        "./configure\nmake\nmake check"},
       {{{"dune-project", ""}}, {}, "dune test", "dune test"},
       {{{"mix.exs", ""}}, {}, "mix test", "mix test"},
+      {{{"build.zig", ""}}, {}, "zig build test", "zig build test"},
       {{{"package.json", npmTest}, {"pnpm-lock.yaml", ""}}, {}, "pnpm test", "pnpm test"},
       {{{"package.json", npmTest}, {"yarn.lock", ""}}, {}, "yarn test", "yarn test"},
       {{{"package.json", npmTest}, {"bun.lock", ""}}, {}, "bun run test", "bun run test"},
@@ -142,6 +143,7 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       {{{"configure!", kOwnScript}}, {"-j2"}, "./configure && make && make check",
        "./configure MAKEFLAGS=-j2\nmake MAKEFLAGS=-j2\nmake check MAKEFLAGS=-j2"},
       {{{"dune-project", ""}}, {"-j2"}, "dune test -j 2", "dune test -j 2"},
+      {{{"build.zig", ""}}, {"-j2"}, "zig build test -j2", "zig build test -j2"},
       {{{"package.json", npmTest}}, {"-j2"}, "npm test", "npm test"},
       // Arguments after "--" go to the test step.
       {{{"package.json", npmTest}}, {"--", "--watch", "a b"}, "npm test -- --watch 'a b'",

@@ -37,7 +37,8 @@ inline std::string referenceDetect(const std::string& path) {
       {"configure.ac", "autotools"},
       {"configure.in", "autotools"},
       {"dune-project", "dune"},
-      {"mix.exs", "mix"}};
+      {"mix.exs", "mix"},
+      {"build.zig", "zig"}};
   const auto present = [&path](const std::string& marker) {
     if (fs::exists(fs::path(path) / marker)) return true;
     if (!fs::is_directory(path)) return false;

@@ -393,6 +393,17 @@ end
 end
 )"}},
        "Elixir (Mix) | mix deps.get && mix compile | mix | mix clean"},
+      {"a database in Zig",
+       {"build.zig", "src/", "docs/", "zig/", ".github/", "README.md"},
+       {},
+       "Zig | zig build | zig | ",
+       {"test: zig build test"}},
+      {"a terminal emulator in Zig whose Makefile only says to run zig build",
+       {"build.zig", "build.zig.zon", "src/", "macos/", "pkg/", "flake.nix"},
+       {{"Makefile",
+         "init:\n\t@echo You probably want to run \"zig build\" instead.\n"
+         "clean:\n\trm -rf zig-out zig-cache\n"}},
+       "C (Make) | make | make | make clean"},
       // Evidence that cannot be taken is no evidence: today's plan, never a hang or a crash.
       {"a package.json that is a FIFO",
        {"package.json|"},

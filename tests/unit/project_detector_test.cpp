@@ -120,6 +120,9 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
        "java (maven), tools (autotools)"},
       {{"a/Makefile -> Makefile", "b/Cargo.toml"}, "unknown", "b (cargo)"},
       {{"Makefile", "lib/CMakeLists.txt"}, "make", "lib (cmake)"},
+      {{"Makefile", "build.zig"}, "make"},
+      {{"build.zig", "mix.exs"}, "mix"},
+      {{"build.zig.zon", "build.zig/"}, "zig"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
@@ -183,7 +186,8 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
                                           "go.mod",           "go.work",
                                           "meson.build",      "configure",
                                           "configure.ac",     "configure.in",
-                                          "dune-project",     "mix.exs"};
+                                          "dune-project",     "mix.exs",
+                                          "build.zig",        "build.zig.zon"};
   std::mt19937 random(20261208);
   for (int round = 0; round < 400; ++round) {
     const TempDir dir;
