@@ -56,6 +56,10 @@ const Tool kMix{"mix", "", "Mix ", "choco install elixir", "brew install elixir"
 // Not in Debian.
 const Tool kZig{"zig", "zig version", "", "choco install zig", "brew install zig",
                 "sudo snap install zig --classic --beta"};
+// The toolchain of swift.org; on macOS Xcode's.
+const Tool kSwift{"swift", "", "", "winget install --id Swift.Toolchain -e", "xcode-select --install",
+                  "curl -O https://download.swift.org/swiftly/linux/swiftly-$(uname -m).tar.gz && "
+                  "tar zxf swiftly-$(uname -m).tar.gz && ./swiftly init"};
 // clang-format on
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
@@ -204,6 +208,14 @@ std::vector<Kind> makeKinds() {
                      .buildJobs(Jobs::flag("-j"))
                      .writes({"zig-out", ".zig-cache", "zig-cache"})
                      .tests({"", "zig build test"}, Jobs::flag("-j")));
+  rows.push_back(Kind("swift", "Swift", "Swift")
+                     .markedBy({M::named("Package.swift")})
+                     .needs({&kSwift})
+                     .builds({"", "swift build -c release"})
+                     .buildJobs(Jobs::flag("-j "))
+                     .cleans({"", "swift package clean"})
+                     .writes({".build"})
+                     .tests({"", "swift test"}, Jobs::flag("-j ")));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})

@@ -119,6 +119,7 @@ TEST(Clean, EachKindCleansWithItsOwnCommand) {
       {{{"package.json", withClean}, {"yarn.lock", ""}}, {}, "yarn run clean", false},
       {{{"package.json", withClean}, {"bun.lock", ""}}, {}, "bun run clean", false},
       {{{"CMakeLists.txt", ""}}, {}, "", false},
+      {{{"Package.swift", ""}}, {}, "swift package clean", true},
   };
   for (const Case& c : cases) {
     const Workspace ws;

@@ -139,6 +139,7 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
       {"Go -j", "go.mod", {"-j", "2"}, {}, {}, {"args: build -p 2 ./..."}, {}},
       {".NET -j", "App.csproj", {"-j", "2"}, {}, {}, {"args: build -c Release -m:2"}, {}},
       {"Zig -j", "build.zig", {"-j", "2"}, {}, {}, {"args: build -j2"}, {}},
+      {"Swift -j", "Package.swift", {"-j", "2"}, {}, {}, {"args: build -c release -j 2"}, {}},
       // Spread over distcc hosts: "@farm/8" goes over ssh, which quarn leaves unchecked.
       {"CMake over hosts, distcc behind ccache",
        "CMakeLists.txt",

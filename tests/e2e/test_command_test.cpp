@@ -92,6 +92,7 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       {{{"dune-project", ""}}, {}, "dune test", "dune test"},
       {{{"mix.exs", ""}}, {}, "mix test", "mix test"},
       {{{"build.zig", ""}}, {}, "zig build test", "zig build test"},
+      {{{"Package.swift", ""}}, {}, "swift test", "swift test"},
       {{{"package.json", npmTest}, {"pnpm-lock.yaml", ""}}, {}, "pnpm test", "pnpm test"},
       {{{"package.json", npmTest}, {"yarn.lock", ""}}, {}, "yarn test", "yarn test"},
       {{{"package.json", npmTest}, {"bun.lock", ""}}, {}, "bun run test", "bun run test"},
@@ -144,6 +145,7 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
        "./configure MAKEFLAGS=-j2\nmake MAKEFLAGS=-j2\nmake check MAKEFLAGS=-j2"},
       {{{"dune-project", ""}}, {"-j2"}, "dune test -j 2", "dune test -j 2"},
       {{{"build.zig", ""}}, {"-j2"}, "zig build test -j2", "zig build test -j2"},
+      {{{"Package.swift", ""}}, {"-j2"}, "swift test -j 2", "swift test -j 2"},
       {{{"package.json", npmTest}}, {"-j2"}, "npm test", "npm test"},
       // Arguments after "--" go to the test step.
       {{{"package.json", npmTest}}, {"--", "--watch", "a b"}, "npm test -- --watch 'a b'",

@@ -38,7 +38,8 @@ inline std::string referenceDetect(const std::string& path) {
       {"configure.in", "autotools"},
       {"dune-project", "dune"},
       {"mix.exs", "mix"},
-      {"build.zig", "zig"}};
+      {"build.zig", "zig"},
+      {"Package.swift", "swift"}};
   const auto present = [&path](const std::string& marker) {
     if (fs::exists(fs::path(path) / marker)) return true;
     if (!fs::is_directory(path)) return false;

@@ -404,6 +404,16 @@ end
          "init:\n\t@echo You probably want to run \"zig build\" instead.\n"
          "clean:\n\trm -rf zig-out zig-cache\n"}},
        "C (Make) | make | make | make clean"},
+      {"a web framework in Swift",
+       {"Package.swift", "Sources/", "Tests/", ".github/", "README.md"},
+       {},
+       "Swift | swift build -c release | swift | swift package clean",
+       {"test: swift test"}},
+      {"a Swift argument parser that CMake builds too",
+       {"Package.swift", "CMakeLists.txt", "cmake/", "Sources/", "Tests/", "Examples/"},
+       {},
+       "C++ (CMake) | cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build "
+       "--config Release | cmake | "},
       // Evidence that cannot be taken is no evidence: today's plan, never a hang or a crash.
       {"a package.json that is a FIFO",
        {"package.json|"},

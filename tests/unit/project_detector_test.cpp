@@ -123,6 +123,9 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{"Makefile", "build.zig"}, "make"},
       {{"build.zig", "mix.exs"}, "mix"},
       {{"build.zig.zon", "build.zig/"}, "zig"},
+      {{"Package.swift", "GNUmakefile"}, "make"},
+      {{"Package.swift", "build.zig"}, "zig"},
+      {{"Package.swift", "Package.resolved"}, "swift"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
@@ -187,7 +190,8 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
                                           "meson.build",      "configure",
                                           "configure.ac",     "configure.in",
                                           "dune-project",     "mix.exs",
-                                          "build.zig",        "build.zig.zon"};
+                                          "build.zig",        "build.zig.zon",
+                                          "Package.swift",    "Package.resolved"};
   std::mt19937 random(20261208);
   for (int round = 0; round < 400; ++round) {
     const TempDir dir;
