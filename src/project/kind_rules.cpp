@@ -675,4 +675,21 @@ void planMeson(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
   if (folder.hasFile("build/meson-private/coredata.dat")) config.build.setup.clear();
 }
 
+void planDeno(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  // Deno reads deno.json before deno.jsonc.
+  const std::string manifest = folder.hasFile("deno.json") ? "deno.json" : "deno.jsonc";
+  const std::optional<std::vector<std::string>> tasks =
+      readManifestKeys(folder.at(manifest), "tasks");
+  if (!tasks) return;  // deno says what is wrong with the file
+  const auto has = [&tasks](const char* task) {
+    return std::find(tasks->begin(), tasks->end(), task) != tasks->end();
+  };
+  // A test task holds the permissions and flags the tests need.
+  if (has("test")) config.test.command.step = "deno task test";
+  if (has("build")) return;
+  config.build = Command{};
+  config.build.setup = "deno install";
+  config.note = manifest + " has no build task";
+}
+
 }  // namespace quarn::rules

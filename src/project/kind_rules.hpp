@@ -30,5 +30,8 @@ void planMake(BuildConfig& config, const Folder& folder, bool chosen);
 void planMix(BuildConfig& config, const Folder& folder, bool chosen);
 // A build folder configured already is only compiled.
 void planMeson(BuildConfig& config, const Folder& folder, bool chosen);
+// Without a build task, the dependencies are installed and that is said; the test task where
+// there is one.
+void planDeno(BuildConfig& config, const Folder& folder, bool chosen);
 
 }  // namespace quarn::rules

@@ -60,6 +60,8 @@ const Tool kZig{"zig", "zig version", "", "choco install zig", "brew install zig
 const Tool kSwift{"swift", "", "", "winget install --id Swift.Toolchain -e", "xcode-select --install",
                   "curl -O https://download.swift.org/swiftly/linux/swiftly-$(uname -m).tar.gz && "
                   "tar zxf swiftly-$(uname -m).tar.gz && ./swiftly init"};
+const Tool kDeno{"deno", "", "", "powershell -c \"irm https://deno.land/install.ps1 | iex\"",
+                 "brew install deno", "curl -fsSL https://deno.land/install.sh | sh"};
 // clang-format on
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
@@ -216,6 +218,12 @@ std::vector<Kind> makeKinds() {
                      .cleans({"", "swift package clean"})
                      .writes({".build"})
                      .tests({"", "swift test"}, Jobs::flag("-j ")));
+  rows.push_back(Kind("deno", "TypeScript (Deno)", "TypeScript")
+                     .markedBy({M::named("deno.json"), M::named("deno.jsonc")})
+                     .needs({&kDeno})
+                     .builds({"", "deno task build"})
+                     .tests({"", "deno test"})
+                     .refinedBy(rules::planDeno));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})

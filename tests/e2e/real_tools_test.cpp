@@ -58,6 +58,7 @@ const Example kBuildable[] = {
     {"npm-deps", "npm", "dist/index.js", "", ""},
     {"pnpm", "pnpm", "dist/index.js", "build.js", "const = ;\n"},
     {"yarn", "yarn", "dist/index.js", "", ""},
+    {"deno", "deno", "dist/main.ts", "build.ts", "const = ;\n"},
 };
 
 void PrintTo(const Example& example, std::ostream* out) { *out << example.kind; }
@@ -228,8 +229,8 @@ TEST(RealTools, CMakeKeepsItsOwnGeneratorAndTheCacheHitsOnRebuild) {
 
 TEST(RealTools, ValidateShowsEachToolsFirstVersionLine) {
   const std::pair<const char*, const char*> kinds[] = {
-      {"cmake", "cmake"}, {"make", "make"}, {"cargo", "cargo"},  {"npm", "npm"},
-      {"maven", "mvn"},   {"pip", "pip"},   {"dotnet", "dotnet"}};
+      {"cmake", "cmake"}, {"make", "make"}, {"cargo", "cargo"},   {"npm", "npm"},
+      {"maven", "mvn"},   {"pip", "pip"},   {"dotnet", "dotnet"}, {"deno", "deno"}};
   const TempDir dir;
   const RunOptions options = realToolOptions(dir);
   for (const auto& [kind, listed] : kinds) {

@@ -93,6 +93,7 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       {{{"mix.exs", ""}}, {}, "mix test", "mix test"},
       {{{"build.zig", ""}}, {}, "zig build test", "zig build test"},
       {{{"Package.swift", ""}}, {}, "swift test", "swift test"},
+      {{{"deno.json", R"({"tasks": {"build": "deno run b.ts"}})"}}, {}, "deno test", "deno test"},
       {{{"package.json", npmTest}, {"pnpm-lock.yaml", ""}}, {}, "pnpm test", "pnpm test"},
       {{{"package.json", npmTest}, {"yarn.lock", ""}}, {}, "yarn test", "yarn test"},
       {{{"package.json", npmTest}, {"bun.lock", ""}}, {}, "bun run test", "bun run test"},

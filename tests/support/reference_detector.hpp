@@ -39,7 +39,9 @@ inline std::string referenceDetect(const std::string& path) {
       {"dune-project", "dune"},
       {"mix.exs", "mix"},
       {"build.zig", "zig"},
-      {"Package.swift", "swift"}};
+      {"Package.swift", "swift"},
+      {"deno.json", "deno"},
+      {"deno.jsonc", "deno"}};
   const auto present = [&path](const std::string& marker) {
     if (fs::exists(fs::path(path) / marker)) return true;
     if (!fs::is_directory(path)) return false;

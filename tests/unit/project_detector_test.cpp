@@ -126,6 +126,9 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{"Package.swift", "GNUmakefile"}, "make"},
       {{"Package.swift", "build.zig"}, "zig"},
       {{"Package.swift", "Package.resolved"}, "swift"},
+      {{"package.json", "deno.json"}, "npm"},
+      {{"deno.jsonc", "Package.swift"}, "swift"},
+      {{"deno.lock", "deno.jsonc"}, "deno"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
@@ -191,7 +194,9 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
                                           "configure.ac",     "configure.in",
                                           "dune-project",     "mix.exs",
                                           "build.zig",        "build.zig.zon",
-                                          "Package.swift",    "Package.resolved"};
+                                          "Package.swift",    "Package.resolved",
+                                          "deno.json",        "deno.jsonc",
+                                          "deno.lock"};
   std::mt19937 random(20261208);
   for (int round = 0; round < 400; ++round) {
     const TempDir dir;
