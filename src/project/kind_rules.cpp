@@ -692,4 +692,24 @@ void planDeno(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
   config.note = manifest + " has no build task";
 }
 
+void planBazel(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  if (!folder.locate("bazel").empty() || folder.locate("bazelisk").empty()) return;
+  const std::string bazel = "bazel ";
+  const std::string bazelisk = "bazelisk ";
+  for (Command* command : {&config.build, &config.test.command}) {
+    if (command->step.compare(0, bazel.size(), bazel) != 0) continue;
+    command->step.replace(0, bazel.size(), bazelisk);
+    if (command->argumentsAt != std::string::npos) {
+      command->argumentsAt += bazelisk.size() - bazel.size();
+    }
+  }
+  if (config.clean.command.compare(0, bazel.size(), bazel) == 0) {
+    config.clean.command.replace(0, bazel.size(), bazelisk);
+  }
+  config.buildTool = "bazelisk";
+  config.tools = {config.buildTool};
+  config.clean.tools = config.tools;
+  config.test.tools = config.tools;
+}
+
 }  // namespace quarn::rules

@@ -33,5 +33,7 @@ void planMeson(BuildConfig& config, const Folder& folder, bool chosen);
 // Without a build task, the dependencies are installed and that is said; the test task where
 // there is one.
 void planDeno(BuildConfig& config, const Folder& folder, bool chosen);
+// Bazelisk where it is installed and bazel is not.
+void planBazel(BuildConfig& config, const Folder& folder, bool chosen);
 
 }  // namespace quarn::rules

@@ -62,6 +62,12 @@ const Tool kSwift{"swift", "", "", "winget install --id Swift.Toolchain -e", "xc
                   "tar zxf swiftly-$(uname -m).tar.gz && ./swiftly init"};
 const Tool kDeno{"deno", "", "", "powershell -c \"irm https://deno.land/install.ps1 | iex\"",
                  "brew install deno", "curl -fsSL https://deno.land/install.sh | sh"};
+// Bazelisk fetches the Bazel a project asks for, and is installed as bazel too.
+const Tool kBazel{"bazel", "", "", "choco install bazelisk", "brew install bazelisk",
+                  "npm install -g @bazel/bazelisk"};
+// Says its own version once it has the project's Bazel, which it may download first.
+const Tool kBazelisk{"bazelisk", "bazelisk version", "Bazelisk version", "choco install bazelisk",
+                     "brew install bazelisk", "npm install -g @bazel/bazelisk"};
 // clang-format on
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
@@ -224,6 +230,16 @@ std::vector<Kind> makeKinds() {
                      .builds({"", "deno task build"})
                      .tests({"", "deno test"})
                      .refinedBy(rules::planDeno));
+  // Bazel builds projects of any language, and of several at once.
+  rows.push_back(
+      Kind("bazel", "Bazel", "various")
+          .markedBy({M::named("MODULE.bazel"), M::named("WORKSPACE.bazel"), M::named("WORKSPACE")})
+          .needs({&kBazel})
+          .builds({"", "bazel build", "//..."})
+          .buildJobs(Jobs::flag("--jobs="))
+          .cleans({"", "bazel clean"})
+          .tests({"", "bazel test", "//..."}, Jobs::flag("--jobs="))
+          .refinedBy(rules::planBazel));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})
@@ -266,7 +282,7 @@ std::vector<Kind> makeKinds() {
 
 // Tools that rules add to a plan, or that quarn knows how to install besides.
 // The interpreter is the pip row's, for its tests.
-const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kPythonVenv, &kDistcc};
+const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kPythonVenv, &kDistcc, &kBazelisk};
 
 }  // namespace
 

@@ -120,6 +120,7 @@ TEST(Clean, EachKindCleansWithItsOwnCommand) {
       {{{"package.json", withClean}, {"bun.lock", ""}}, {}, "bun run clean", false},
       {{{"CMakeLists.txt", ""}}, {}, "", false},
       {{{"Package.swift", ""}}, {}, "swift package clean", true},
+      {{{"MODULE.bazel", ""}}, {}, "bazel clean", true},
   };
   for (const Case& c : cases) {
     const Workspace ws;

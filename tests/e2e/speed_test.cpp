@@ -140,6 +140,7 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
       {".NET -j", "App.csproj", {"-j", "2"}, {}, {}, {"args: build -c Release -m:2"}, {}},
       {"Zig -j", "build.zig", {"-j", "2"}, {}, {}, {"args: build -j2"}, {}},
       {"Swift -j", "Package.swift", {"-j", "2"}, {}, {}, {"args: build -c release -j 2"}, {}},
+      {"Bazel -j", "MODULE.bazel", {"-j", "2"}, {}, {}, {"args: build --jobs=2 //..."}, {}},
       // Spread over distcc hosts: "@farm/8" goes over ssh, which quarn leaves unchecked.
       {"CMake over hosts, distcc behind ccache",
        "CMakeLists.txt",

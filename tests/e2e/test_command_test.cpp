@@ -94,6 +94,7 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       {{{"build.zig", ""}}, {}, "zig build test", "zig build test"},
       {{{"Package.swift", ""}}, {}, "swift test", "swift test"},
       {{{"deno.json", R"({"tasks": {"build": "deno run b.ts"}})"}}, {}, "deno test", "deno test"},
+      {{{"MODULE.bazel", ""}}, {}, "bazel test //...", "bazel test //..."},
       {{{"package.json", npmTest}, {"pnpm-lock.yaml", ""}}, {}, "pnpm test", "pnpm test"},
       {{{"package.json", npmTest}, {"yarn.lock", ""}}, {}, "yarn test", "yarn test"},
       {{{"package.json", npmTest}, {"bun.lock", ""}}, {}, "bun run test", "bun run test"},
@@ -147,6 +148,7 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       {{{"dune-project", ""}}, {"-j2"}, "dune test -j 2", "dune test -j 2"},
       {{{"build.zig", ""}}, {"-j2"}, "zig build test -j2", "zig build test -j2"},
       {{{"Package.swift", ""}}, {"-j2"}, "swift test -j 2", "swift test -j 2"},
+      {{{"MODULE.bazel", ""}}, {"-j2"}, "bazel test --jobs=2 //...", "bazel test --jobs=2 //..."},
       {{{"package.json", npmTest}}, {"-j2"}, "npm test", "npm test"},
       // Arguments after "--" go to the test step.
       {{{"package.json", npmTest}}, {"--", "--watch", "a b"}, "npm test -- --watch 'a b'",

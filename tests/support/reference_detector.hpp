@@ -41,7 +41,10 @@ inline std::string referenceDetect(const std::string& path) {
       {"build.zig", "zig"},
       {"Package.swift", "swift"},
       {"deno.json", "deno"},
-      {"deno.jsonc", "deno"}};
+      {"deno.jsonc", "deno"},
+      {"MODULE.bazel", "bazel"},
+      {"WORKSPACE.bazel", "bazel"},
+      {"WORKSPACE", "bazel"}};
   const auto present = [&path](const std::string& marker) {
     if (fs::exists(fs::path(path) / marker)) return true;
     if (!fs::is_directory(path)) return false;

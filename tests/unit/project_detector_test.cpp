@@ -129,6 +129,10 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{"package.json", "deno.json"}, "npm"},
       {{"deno.jsonc", "Package.swift"}, "swift"},
       {{"deno.lock", "deno.jsonc"}, "deno"},
+      {{"WORKSPACE", "Makefile"}, "make"},
+      {{"MODULE.bazel", "go.mod"}, "go"},
+      {{"WORKSPACE.bazel", "deno.json"}, "deno"},
+      {{"BUILD.bazel", "WORKSPACE@"}, "bazel"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
@@ -196,7 +200,9 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
                                           "build.zig",        "build.zig.zon",
                                           "Package.swift",    "Package.resolved",
                                           "deno.json",        "deno.jsonc",
-                                          "deno.lock"};
+                                          "deno.lock",        "MODULE.bazel",
+                                          "WORKSPACE",        "WORKSPACE.bazel",
+                                          "BUILD.bazel"};
   std::mt19937 random(20261208);
   for (int round = 0; round < 400; ++round) {
     const TempDir dir;

@@ -156,6 +156,8 @@ TEST(ToolRegistry, VersionIsTheFirstLineOfEitherStream) {
       {"echo; echo '-----'; echo 'Gradle 8.5'; echo '-----'", "Gradle 8.5", "gradle"},
       {"echo 'Erlang/OTP 25'; echo; echo 'Mix 1.14.0'", "Mix 1.14.0", "mix"},
       {"echo 'no such line'", "no such line", "mix"},
+      {"echo 'Downloading Bazel 8.0.0'; echo 'Bazelisk version: v1.25.0'",
+       "Bazelisk version: v1.25.0", "bazelisk"},
       {"echo 'cmake version 3.25.1'; echo; echo 'CMake suite maintained'", "cmake version 3.25.1"},
       {"printf '%s\\n' \"$(printf '%300s' '' | tr ' ' v)\"; echo second", longLine},
       {"printf 'no line feed'", "no line feed"},
