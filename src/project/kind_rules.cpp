@@ -505,6 +505,11 @@ const Kind* unlessOnlyNativeSolutions(const Kind& own, const Folder& folder,
   return sawOne ? nullptr : &own;
 }
 
+const Kind* builtWithCabal(const Kind& /*own*/, const Folder& /*folder*/,
+                           std::string_view /*entry*/) {
+  return kindNamed("cabal");
+}
+
 void planJavaScript(BuildConfig& config, const Folder& folder, bool chosen) {
   const PackageJson package = readPackageJson(folder.at("package.json"));
   if (!package.isObject) {

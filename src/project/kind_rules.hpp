@@ -14,6 +14,8 @@ const Kind* mavenBesidePom(const Kind& own, const Folder& folder, std::string_vi
 // goes on, to the CMakeLists.txt or makefile that such a repository also holds.
 const Kind* unlessOnlyNativeSolutions(const Kind& own, const Folder& folder,
                                       std::string_view entry);
+// Cabal's files without a stack.yaml, which is tried before them: a Cabal project.
+const Kind* builtWithCabal(const Kind& own, const Folder& folder, std::string_view entry);
 
 // Plan rules.
 // The package manager (packageManager, the nearest lockfile), installing missing dependencies

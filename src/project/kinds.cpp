@@ -68,6 +68,11 @@ const Tool kBazel{"bazel", "", "", "choco install bazelisk", "brew install bazel
 // Says its own version once it has the project's Bazel, which it may download first.
 const Tool kBazelisk{"bazelisk", "bazelisk version", "Bazelisk version", "choco install bazelisk",
                      "brew install bazelisk", "npm install -g @bazel/bazelisk"};
+const Tool kStack{"stack", "", "", "choco install haskell-stack", "brew install haskell-stack",
+                  "sudo apt install haskell-stack"};
+// Cabal builds with the GHC on the search path.
+const Tool kCabal{"cabal", "", "", "choco install ghc cabal", "brew install ghc cabal-install",
+                  "sudo apt install ghc cabal-install"};
 // clang-format on
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
@@ -240,6 +245,17 @@ std::vector<Kind> makeKinds() {
           .cleans({"", "bazel clean"})
           .tests({"", "bazel test", "//..."}, Jobs::flag("--jobs="))
           .refinedBy(rules::planBazel));
+  // Stack where the project has its stack.yaml; Cabal's files alone make it a Cabal project.
+  rows.push_back(
+      Kind("haskell", "Haskell (Stack)", "Haskell")
+          .markedBy({M::named("stack.yaml"), M::named("cabal.project", rules::builtWithCabal),
+                     M::endingIn(".cabal", rules::builtWithCabal)})
+          .needs({&kStack})
+          .builds({"", "stack build"})
+          .buildJobs(Jobs::flag("-j "))
+          .cleans({"", "stack clean"})
+          .writes({".stack-work"})
+          .tests({"", "stack test"}, Jobs::flag("-j ")));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})
@@ -274,6 +290,14 @@ std::vector<Kind> makeKinds() {
                      .writes({"build"})
                      .tests({"", "poetry run python -m unittest"})
                      .refinedBy(rules::planPython));
+  // -j takes its number attached: -j4.
+  rows.push_back(Kind("cabal", "Haskell (Cabal)", "Haskell")
+                     .needs({&kCabal})
+                     .builds({"", "cabal build", "all"})
+                     .buildJobs(Jobs::flag("-j"))
+                     .cleans({"", "cabal clean"})
+                     .writes({"dist-newstyle"})
+                     .tests({"", "cabal test", "all"}, Jobs::flag("-j")));
   // The project's quarn.toml says how it is built.
   rows.push_back(Kind("custom", "Custom (quarn.toml)", "unknown").writes({"build"}));
   rows.push_back(Kind("unknown", "Unknown", "unknown").is(ProjectType::Unknown));

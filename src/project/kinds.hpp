@@ -31,6 +31,7 @@ struct Marker {
   enum class Match {
     Name,        // an entry of exactly this name
     Containing,  // also any entry whose name contains it in all lower or all upper case
+    Suffix,      // any entry whose name ends in it, the name itself too (".cabal")
     Program,     // only a program that can run
   };
   std::string_view name;
@@ -42,6 +43,9 @@ struct Marker {
   }
   static Marker containing(std::string_view name, MarkerRule rule = nullptr) {
     return {name, Match::Containing, rule};
+  }
+  static Marker endingIn(std::string_view name, MarkerRule rule = nullptr) {
+    return {name, Match::Suffix, rule};
   }
   static Marker program(std::string_view name) { return {name, Match::Program, nullptr}; }
 };

@@ -24,6 +24,7 @@ struct MarkerEntry {
   const Kind* kind;
   const Marker* marker;
   bool contained = false;   // also any entry containing the name in all lower or upper case
+  bool suffix = false;      // also any entry whose name ends in it
   bool executable = false;  // only an executable file counts
   std::string upper;        // the name in upper case, for `contained`
 };
@@ -41,6 +42,7 @@ const std::vector<MarkerEntry>& markers() {
                           &kind,
                           &marker,
                           marker.match == Marker::Match::Containing,
+                          marker.match == Marker::Match::Suffix,
                           marker.match == Marker::Match::Program,
                           {}};
         for (const char c : marker.name) {
@@ -58,8 +60,13 @@ bool contains(std::string_view name, std::string_view part) {
   return name.find(part) != std::string_view::npos;
 }
 
+bool endsWith(std::string_view name, std::string_view end) {
+  return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+}
+
 // Returns the markers that `name` matches as a listing entry. Most entries match nothing, so
-// what rules a marker out cheaply is asked first.
+// what rules a marker out cheaply is asked first: the markers matched by part of a name all hold a
+// dot, so a name without one can only be a marker itself.
 MarkerSet markersMatchedByName(std::string_view name) {
   static const std::bitset<256> firstBytes = [] {
     std::bitset<256> bytes;
@@ -77,6 +84,8 @@ MarkerSet markersMatchedByName(std::string_view name) {
     if (marker.executable) continue;
     if (marker.contained) {
       if (dotted && (contains(name, marker.name) || contains(name, marker.upper))) matched.set(i);
+    } else if (marker.suffix) {
+      if (dotted && endsWith(name, marker.name)) matched.set(i);
     } else if (name == marker.name) {
       matched.set(i);
     }

@@ -121,6 +121,8 @@ TEST(Clean, EachKindCleansWithItsOwnCommand) {
       {{{"CMakeLists.txt", ""}}, {}, "", false},
       {{{"Package.swift", ""}}, {}, "swift package clean", true},
       {{{"MODULE.bazel", ""}}, {}, "bazel clean", true},
+      {{{"stack.yaml", ""}}, {}, "stack clean", true},
+      {{{"app.cabal", ""}}, {}, "cabal clean", true},
   };
   for (const Case& c : cases) {
     const Workspace ws;

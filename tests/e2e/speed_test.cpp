@@ -141,6 +141,8 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
       {"Zig -j", "build.zig", {"-j", "2"}, {}, {}, {"args: build -j2"}, {}},
       {"Swift -j", "Package.swift", {"-j", "2"}, {}, {}, {"args: build -c release -j 2"}, {}},
       {"Bazel -j", "MODULE.bazel", {"-j", "2"}, {}, {}, {"args: build --jobs=2 //..."}, {}},
+      {"Stack -j", "stack.yaml", {"-j", "2"}, {}, {}, {"args: build -j 2"}, {}},
+      {"Cabal -j", "app.cabal", {"-j", "2"}, {}, {}, {"args: build -j2 all"}, {}},
       // Spread over distcc hosts: "@farm/8" goes over ssh, which quarn leaves unchecked.
       {"CMake over hosts, distcc behind ccache",
        "CMakeLists.txt",

@@ -95,6 +95,8 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       {{{"Package.swift", ""}}, {}, "swift test", "swift test"},
       {{{"deno.json", R"({"tasks": {"build": "deno run b.ts"}})"}}, {}, "deno test", "deno test"},
       {{{"MODULE.bazel", ""}}, {}, "bazel test //...", "bazel test //..."},
+      {{{"stack.yaml", ""}}, {}, "stack test", "stack test"},
+      {{{"app.cabal", ""}}, {}, "cabal test all", "cabal test all"},
       {{{"package.json", npmTest}, {"pnpm-lock.yaml", ""}}, {}, "pnpm test", "pnpm test"},
       {{{"package.json", npmTest}, {"yarn.lock", ""}}, {}, "yarn test", "yarn test"},
       {{{"package.json", npmTest}, {"bun.lock", ""}}, {}, "bun run test", "bun run test"},
@@ -149,6 +151,8 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       {{{"build.zig", ""}}, {"-j2"}, "zig build test -j2", "zig build test -j2"},
       {{{"Package.swift", ""}}, {"-j2"}, "swift test -j 2", "swift test -j 2"},
       {{{"MODULE.bazel", ""}}, {"-j2"}, "bazel test --jobs=2 //...", "bazel test --jobs=2 //..."},
+      {{{"stack.yaml", ""}}, {"-j2"}, "stack test -j 2", "stack test -j 2"},
+      {{{"app.cabal", ""}}, {"-j2"}, "cabal test -j2 all", "cabal test -j2 all"},
       {{{"package.json", npmTest}}, {"-j2"}, "npm test", "npm test"},
       // Arguments after "--" go to the test step.
       {{{"package.json", npmTest}}, {"--", "--watch", "a b"}, "npm test -- --watch 'a b'",

@@ -133,6 +133,15 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{"MODULE.bazel", "go.mod"}, "go"},
       {{"WORKSPACE.bazel", "deno.json"}, "deno"},
       {{"BUILD.bazel", "WORKSPACE@"}, "bazel"},
+      {{"stack.yaml", "cabal.project", "app.cabal"}, "haskell"},
+      {{"app.cabal", "stack.yaml/"}, "haskell"},
+      {{"cabal.project", "cabal.project.local"}, "cabal"},
+      {{"text-short.cabal"}, "cabal"},
+      {{".cabal"}, "cabal"},
+      {{"app.cabal/"}, "cabal"},
+      {{"App.Cabal", "app.cabal.orig", "stack.yaml.lock"}, "unknown"},
+      {{"app.cabal", "GNUmakefile"}, "make"},
+      {{"app.cabal", "WORKSPACE"}, "bazel"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
@@ -202,7 +211,10 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
                                           "deno.json",        "deno.jsonc",
                                           "deno.lock",        "MODULE.bazel",
                                           "WORKSPACE",        "WORKSPACE.bazel",
-                                          "BUILD.bazel"};
+                                          "BUILD.bazel",      "stack.yaml",
+                                          "stack.yaml.lock",  "cabal.project",
+                                          "lib.cabal",        ".cabal",
+                                          "LIB.CABAL",        "lib.cabal.orig"};
   std::mt19937 random(20261208);
   for (int round = 0; round < 400; ++round) {
     const TempDir dir;
