@@ -717,4 +717,11 @@ void planBazel(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
   config.test.tools = config.tools;
 }
 
+void planPhp(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  const std::optional<std::vector<std::string>> scripts =
+      readManifestKeys(folder.at("composer.json"), "scripts");
+  if (!scripts || std::find(scripts->begin(), scripts->end(), "test") != scripts->end()) return;
+  config.test.command.step = windows() ? "vendor\\bin\\phpunit" : "vendor/bin/phpunit";
+}
+
 }  // namespace quarn::rules

@@ -37,5 +37,7 @@ void planMeson(BuildConfig& config, const Folder& folder, bool chosen);
 void planDeno(BuildConfig& config, const Folder& folder, bool chosen);
 // Bazelisk where it is installed and bazel is not.
 void planBazel(BuildConfig& config, const Folder& folder, bool chosen);
+// PHPUnit where composer.json's scripts have no test.
+void planPhp(BuildConfig& config, const Folder& folder, bool chosen);
 
 }  // namespace quarn::rules

@@ -73,6 +73,9 @@ const Tool kStack{"stack", "", "", "choco install haskell-stack", "brew install 
 // Cabal builds with the GHC on the search path.
 const Tool kCabal{"cabal", "", "", "choco install ghc cabal", "brew install ghc cabal-install",
                   "sudo apt install ghc cabal-install"};
+// PHP's notices and Xdebug's warning may come first.
+const Tool kComposer{"composer", "", "Composer version", "choco install composer", "brew install composer",
+                     "sudo apt install composer"};
 // clang-format on
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
@@ -256,6 +259,13 @@ std::vector<Kind> makeKinds() {
           .cleans({"", "stack clean"})
           .writes({".stack-work"})
           .tests({"", "stack test"}, Jobs::flag("-j ")));
+  rows.push_back(Kind("php", "PHP (Composer)", "PHP")
+                     .markedBy({M::named("composer.json")})
+                     .needs({&kComposer})
+                     .builds({"", "composer install"})
+                     .says("composer.json has no build step")
+                     .testsAfterBuilding({"", "composer test"})
+                     .refinedBy(rules::planPhp));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})

@@ -59,6 +59,7 @@ const Example kBuildable[] = {
     {"pnpm", "pnpm", "dist/index.js", "build.js", "const = ;\n"},
     {"yarn", "yarn", "dist/index.js", "", ""},
     {"deno", "deno", "dist/main.ts", "build.ts", "const = ;\n"},
+    {"php", "composer", "vendor/autoload.php", "composer.json", "{\n"},
 };
 
 void PrintTo(const Example& example, std::ostream* out) { *out << example.kind; }
@@ -229,8 +230,9 @@ TEST(RealTools, CMakeKeepsItsOwnGeneratorAndTheCacheHitsOnRebuild) {
 
 TEST(RealTools, ValidateShowsEachToolsFirstVersionLine) {
   const std::pair<const char*, const char*> kinds[] = {
-      {"cmake", "cmake"}, {"make", "make"}, {"cargo", "cargo"},   {"npm", "npm"},
-      {"maven", "mvn"},   {"pip", "pip"},   {"dotnet", "dotnet"}, {"deno", "deno"}};
+      {"cmake", "cmake"},   {"make", "make"}, {"cargo", "cargo"},
+      {"npm", "npm"},       {"maven", "mvn"}, {"pip", "pip"},
+      {"dotnet", "dotnet"}, {"deno", "deno"}, {"php", "composer"}};
   const TempDir dir;
   const RunOptions options = realToolOptions(dir);
   for (const auto& [kind, listed] : kinds) {

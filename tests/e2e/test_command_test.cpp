@@ -97,6 +97,8 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       {{{"MODULE.bazel", ""}}, {}, "bazel test //...", "bazel test //..."},
       {{{"stack.yaml", ""}}, {}, "stack test", "stack test"},
       {{{"app.cabal", ""}}, {}, "cabal test all", "cabal test all"},
+      {{{"composer.json", R"({"scripts": {"test": "phpunit"}})"}}, {},
+       "composer install && composer test", "composer install\ncomposer test"},
       {{{"package.json", npmTest}, {"pnpm-lock.yaml", ""}}, {}, "pnpm test", "pnpm test"},
       {{{"package.json", npmTest}, {"yarn.lock", ""}}, {}, "yarn test", "yarn test"},
       {{{"package.json", npmTest}, {"bun.lock", ""}}, {}, "bun run test", "bun run test"},

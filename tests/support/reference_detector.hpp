@@ -47,7 +47,8 @@ inline std::string referenceDetect(const std::string& path) {
       {"WORKSPACE", "bazel"},
       {"stack.yaml", "haskell"},
       {"cabal.project", "cabal"},
-      {".cabal", "cabal"}};
+      {".cabal", "cabal"},
+      {"composer.json", "php"}};
   const auto present = [&path](const std::string& marker) {
     if (fs::exists(fs::path(path) / marker)) return true;
     if (!fs::is_directory(path)) return false;

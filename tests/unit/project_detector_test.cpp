@@ -142,6 +142,9 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{"App.Cabal", "app.cabal.orig", "stack.yaml.lock"}, "unknown"},
       {{"app.cabal", "GNUmakefile"}, "make"},
       {{"app.cabal", "WORKSPACE"}, "bazel"},
+      {{"composer.json", "package.json"}, "npm"},
+      {{"composer.json", "stack.yaml"}, "haskell"},
+      {{"composer.lock", "composer.json"}, "php"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
@@ -214,7 +217,8 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
                                           "BUILD.bazel",      "stack.yaml",
                                           "stack.yaml.lock",  "cabal.project",
                                           "lib.cabal",        ".cabal",
-                                          "LIB.CABAL",        "lib.cabal.orig"};
+                                          "LIB.CABAL",        "lib.cabal.orig",
+                                          "composer.json",    "composer.lock"};
   std::mt19937 random(20261208);
   for (int round = 0; round < 400; ++round) {
     const TempDir dir;

@@ -158,6 +158,9 @@ TEST(ToolRegistry, VersionIsTheFirstLineOfEitherStream) {
       {"echo 'no such line'", "no such line", "mix"},
       {"echo 'Downloading Bazel 8.0.0'; echo 'Bazelisk version: v1.25.0'",
        "Bazelisk version: v1.25.0", "bazelisk"},
+      {"echo 'Composer is operating slower than normal because you have Xdebug enabled.'; "
+       "echo 'Composer version 2.5.5 2023-03-21 11:50:05'",
+       "Composer version 2.5.5 2023-03-21 11:50:05", "composer"},
       {"echo 'cmake version 3.25.1'; echo; echo 'CMake suite maintained'", "cmake version 3.25.1"},
       {"printf '%s\\n' \"$(printf '%300s' '' | tr ' ' v)\"; echo second", longLine},
       {"printf 'no line feed'", "no line feed"},
