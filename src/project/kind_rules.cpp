@@ -724,4 +724,8 @@ void planPhp(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
   config.test.command.step = windows() ? "vendor\\bin\\phpunit" : "vendor/bin/phpunit";
 }
 
+void planRuby(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  if (folder.hasFolder("spec")) config.test.command.step = "bundle exec rspec";
+}
+
 }  // namespace quarn::rules

@@ -39,5 +39,7 @@ void planDeno(BuildConfig& config, const Folder& folder, bool chosen);
 void planBazel(BuildConfig& config, const Folder& folder, bool chosen);
 // PHPUnit where composer.json's scripts have no test.
 void planPhp(BuildConfig& config, const Folder& folder, bool chosen);
+// RSpec where the project has a spec folder.
+void planRuby(BuildConfig& config, const Folder& folder, bool chosen);
 
 }  // namespace quarn::rules

@@ -76,6 +76,9 @@ const Tool kCabal{"cabal", "", "", "choco install ghc cabal", "brew install ghc 
 // PHP's notices and Xdebug's warning may come first.
 const Tool kComposer{"composer", "", "Composer version", "choco install composer", "brew install composer",
                      "sudo apt install composer"};
+// Bundler comes with Ruby on Windows and macOS.
+const Tool kBundle{"bundle", "", "", "choco install ruby", "brew install ruby",
+                   "sudo apt install ruby-bundler"};
 // clang-format on
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
@@ -266,6 +269,14 @@ std::vector<Kind> makeKinds() {
                      .says("composer.json has no build step")
                      .testsAfterBuilding({"", "composer test"})
                      .refinedBy(rules::planPhp));
+  // No jobs: bundle install --jobs keeps the number in the project's .bundle/config.
+  rows.push_back(Kind("ruby", "Ruby (Bundler)", "Ruby")
+                     .markedBy({M::named("Gemfile")})
+                     .needs({&kBundle})
+                     .builds({"", "bundle install"})
+                     .says("Gemfile has no build step")
+                     .testsAfterBuilding({"", "bundle exec rake test"})
+                     .refinedBy(rules::planRuby));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})

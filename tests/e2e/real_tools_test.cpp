@@ -60,6 +60,7 @@ const Example kBuildable[] = {
     {"yarn", "yarn", "dist/index.js", "", ""},
     {"deno", "deno", "dist/main.ts", "build.ts", "const = ;\n"},
     {"php", "composer", "vendor/autoload.php", "composer.json", "{\n"},
+    {"ruby", "bundle", "Gemfile.lock", "Gemfile", "gem(\n"},
 };
 
 void PrintTo(const Example& example, std::ostream* out) { *out << example.kind; }
@@ -230,9 +231,9 @@ TEST(RealTools, CMakeKeepsItsOwnGeneratorAndTheCacheHitsOnRebuild) {
 
 TEST(RealTools, ValidateShowsEachToolsFirstVersionLine) {
   const std::pair<const char*, const char*> kinds[] = {
-      {"cmake", "cmake"},   {"make", "make"}, {"cargo", "cargo"},
-      {"npm", "npm"},       {"maven", "mvn"}, {"pip", "pip"},
-      {"dotnet", "dotnet"}, {"deno", "deno"}, {"php", "composer"}};
+      {"cmake", "cmake"},  {"make", "make"},  {"cargo", "cargo"},   {"npm", "npm"},
+      {"maven", "mvn"},    {"pip", "pip"},    {"dotnet", "dotnet"}, {"deno", "deno"},
+      {"php", "composer"}, {"ruby", "bundle"}};
   const TempDir dir;
   const RunOptions options = realToolOptions(dir);
   for (const auto& [kind, listed] : kinds) {

@@ -99,6 +99,8 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       {{{"app.cabal", ""}}, {}, "cabal test all", "cabal test all"},
       {{{"composer.json", R"({"scripts": {"test": "phpunit"}})"}}, {},
        "composer install && composer test", "composer install\ncomposer test"},
+      {{{"Gemfile", ""}, {"spec/", ""}}, {}, "bundle install && bundle exec rspec",
+       "bundle install\nbundle exec rspec"},
       {{{"package.json", npmTest}, {"pnpm-lock.yaml", ""}}, {}, "pnpm test", "pnpm test"},
       {{{"package.json", npmTest}, {"yarn.lock", ""}}, {}, "yarn test", "yarn test"},
       {{{"package.json", npmTest}, {"bun.lock", ""}}, {}, "bun run test", "bun run test"},

@@ -48,7 +48,8 @@ inline std::string referenceDetect(const std::string& path) {
       {"stack.yaml", "haskell"},
       {"cabal.project", "cabal"},
       {".cabal", "cabal"},
-      {"composer.json", "php"}};
+      {"composer.json", "php"},
+      {"Gemfile", "ruby"}};
   const auto present = [&path](const std::string& marker) {
     if (fs::exists(fs::path(path) / marker)) return true;
     if (!fs::is_directory(path)) return false;

@@ -145,6 +145,10 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{"composer.json", "package.json"}, "npm"},
       {{"composer.json", "stack.yaml"}, "haskell"},
       {{"composer.lock", "composer.json"}, "php"},
+      {{"Gemfile", "package.json"}, "npm"},
+      {{"Gemfile", "composer.json"}, "php"},
+      {{"Gemfile.lock", "Gemfile@"}, "ruby"},
+      {{"Rakefile", "gemfile"}, "unknown"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
@@ -218,7 +222,9 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
                                           "stack.yaml.lock",  "cabal.project",
                                           "lib.cabal",        ".cabal",
                                           "LIB.CABAL",        "lib.cabal.orig",
-                                          "composer.json",    "composer.lock"};
+                                          "composer.json",    "composer.lock",
+                                          "Gemfile",          "Gemfile.lock",
+                                          "Rakefile"};
   std::mt19937 random(20261208);
   for (int round = 0; round < 400; ++round) {
     const TempDir dir;
