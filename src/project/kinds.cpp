@@ -79,6 +79,11 @@ const Tool kComposer{"composer", "", "Composer version", "choco install composer
 // Bundler comes with Ruby on Windows and macOS.
 const Tool kBundle{"bundle", "", "", "choco install ruby", "brew install ruby",
                    "sudo apt install ruby-bundler"};
+// The launcher script's own version: sbt --version starts sbt, which may download itself first.
+// Not in Debian; Coursier sets up sbt and a JDK.
+const Tool kSbt{"sbt", "sbt --script-version", "", "choco install sbt", "brew install sbt",
+                "curl -fL https://github.com/coursier/coursier/releases/latest/download/"
+                "cs-x86_64-pc-linux.gz | gzip -d > cs && chmod +x cs && ./cs setup"};
 // clang-format on
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
@@ -277,6 +282,13 @@ std::vector<Kind> makeKinds() {
                      .says("Gemfile has no build step")
                      .testsAfterBuilding({"", "bundle exec rake test"})
                      .refinedBy(rules::planRuby));
+  rows.push_back(Kind("scala", "Scala (sbt)", "Scala")
+                     .markedBy({M::named("build.sbt")})
+                     .needs({&kSbt})
+                     .builds({"", "sbt compile"})
+                     .cleans({"", "sbt clean"})
+                     .writes({"target"})
+                     .tests({"", "sbt test"}));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})

@@ -123,6 +123,7 @@ TEST(Clean, EachKindCleansWithItsOwnCommand) {
       {{{"MODULE.bazel", ""}}, {}, "bazel clean", true},
       {{{"stack.yaml", ""}}, {}, "stack clean", true},
       {{{"app.cabal", ""}}, {}, "cabal clean", true},
+      {{{"build.sbt", ""}}, {}, "sbt clean", true},
   };
   for (const Case& c : cases) {
     const Workspace ws;

@@ -101,6 +101,7 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
        "composer install && composer test", "composer install\ncomposer test"},
       {{{"Gemfile", ""}, {"spec/", ""}}, {}, "bundle install && bundle exec rspec",
        "bundle install\nbundle exec rspec"},
+      {{{"build.sbt", ""}}, {}, "sbt test", "sbt test"},
       {{{"package.json", npmTest}, {"pnpm-lock.yaml", ""}}, {}, "pnpm test", "pnpm test"},
       {{{"package.json", npmTest}, {"yarn.lock", ""}}, {}, "yarn test", "yarn test"},
       {{{"package.json", npmTest}, {"bun.lock", ""}}, {}, "bun run test", "bun run test"},

@@ -49,7 +49,8 @@ inline std::string referenceDetect(const std::string& path) {
       {"cabal.project", "cabal"},
       {".cabal", "cabal"},
       {"composer.json", "php"},
-      {"Gemfile", "ruby"}};
+      {"Gemfile", "ruby"},
+      {"build.sbt", "scala"}};
   const auto present = [&path](const std::string& marker) {
     if (fs::exists(fs::path(path) / marker)) return true;
     if (!fs::is_directory(path)) return false;

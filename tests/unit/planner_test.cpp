@@ -506,6 +506,11 @@ end
        {},
        "Ruby (Bundler) | bundle install | bundle |  | Gemfile has no build step",
        {"test: bundle install && bundle exec rspec"}},
+      {"a library of functional abstractions in Scala 3",
+       {"build.sbt", "project/", "core/", "kernel/", "laws/", ".scalafmt.conf", "README.md"},
+       {},
+       "Scala (sbt) | sbt compile | sbt | sbt clean",
+       {"test: sbt test"}},
       // Evidence that cannot be taken is no evidence: today's plan, never a hang or a crash.
       {"a package.json that is a FIFO",
        {"package.json|"},

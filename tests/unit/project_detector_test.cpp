@@ -149,6 +149,9 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{"Gemfile", "composer.json"}, "php"},
       {{"Gemfile.lock", "Gemfile@"}, "ruby"},
       {{"Rakefile", "gemfile"}, "unknown"},
+      {{"build.sbt", "pom.xml"}, "maven"},
+      {{"build.sbt", "Gemfile"}, "ruby"},
+      {{"build.sbt", "project/"}, "scala"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
@@ -224,7 +227,7 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
                                           "LIB.CABAL",        "lib.cabal.orig",
                                           "composer.json",    "composer.lock",
                                           "Gemfile",          "Gemfile.lock",
-                                          "Rakefile"};
+                                          "Rakefile",         "build.sbt"};
   std::mt19937 random(20261208);
   for (int round = 0; round < 400; ++round) {
     const TempDir dir;
