@@ -441,6 +441,51 @@ bool configuresPytest(const Folder& folder) {
   return false;
 }
 
+// `text` without blanks and quotes: "sdk: 'flutter'" and "{ sdk: flutter }" read alike.
+std::string squeezed(std::string_view text) {
+  std::string result;
+  for (const char c : text) {
+    if (c != ' ' && c != '\t' && c != '\r' && c != '"' && c != '\'') result += c;
+  }
+  return result;
+}
+
+// Whether a pubspec's dependencies hold the Flutter SDK: "flutter:" with "sdk: flutter" below it,
+// or "flutter: {sdk: flutter}". A scan of the block YAML that pubspecs are written in.
+bool dependsOnFlutter(const std::string& pubspec) {
+  bool inDependencies = false;
+  size_t entryIndent = std::string::npos;    // of the dependencies' names
+  size_t flutterIndent = std::string::npos;  // of "flutter:", while below it
+  size_t start = 0;
+  while (start < pubspec.size()) {
+    size_t end = pubspec.find('\n', start);
+    if (end == std::string::npos) end = pubspec.size();
+    std::string_view line(pubspec.data() + start, end - start);
+    start = end + 1;
+    line = line.substr(0, line.find(" #"));
+    const size_t indent = line.find_first_not_of(' ');
+    if (indent == std::string_view::npos || line[indent] == '#') continue;
+    const std::string text = squeezed(line.substr(indent));
+    if (text.empty()) continue;
+    if (indent == 0) {
+      inDependencies = text == "dependencies:";
+      entryIndent = flutterIndent = std::string::npos;
+      continue;
+    }
+    if (!inDependencies) continue;
+    entryIndent = std::min(entryIndent, indent);
+    if (indent > entryIndent) {
+      if (flutterIndent != std::string::npos && text == "sdk:flutter") return true;
+      continue;
+    }
+    flutterIndent = std::string::npos;
+    if (text.rfind("flutter:", 0) != 0) continue;
+    if (text.size() > 8) return text.substr(8) == "{sdk:flutter}";
+    flutterIndent = indent;
+  }
+  return false;
+}
+
 // pytest in place of unittest: "python3 -m pytest" on the interpreter itself, "uv run pytest"
 // through a manager that runs it.
 void usePytest(Command& test) {
@@ -726,6 +771,12 @@ void planPhp(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
 
 void planRuby(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
   if (folder.hasFolder("spec")) config.test.command.step = "bundle exec rspec";
+}
+
+void planDart(BuildConfig& config, const Folder& folder, bool chosen) {
+  if (chosen) return;
+  const std::optional<std::string> pubspec = folder.read("pubspec.yaml");
+  if (pubspec && dependsOnFlutter(*pubspec)) becomeKind(config, *kindNamed("flutter"));
 }
 
 }  // namespace quarn::rules

@@ -41,5 +41,7 @@ void planBazel(BuildConfig& config, const Folder& folder, bool chosen);
 void planPhp(BuildConfig& config, const Folder& folder, bool chosen);
 // RSpec where the project has a spec folder.
 void planRuby(BuildConfig& config, const Folder& folder, bool chosen);
+// Flutter where pubspec.yaml's dependencies hold the Flutter SDK.
+void planDart(BuildConfig& config, const Folder& folder, bool chosen);
 
 }  // namespace quarn::rules

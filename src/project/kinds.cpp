@@ -84,6 +84,17 @@ const Tool kBundle{"bundle", "", "", "choco install ruby", "brew install ruby",
 const Tool kSbt{"sbt", "sbt --script-version", "", "choco install sbt", "brew install sbt",
                 "curl -fL https://github.com/coursier/coursier/releases/latest/download/"
                 "cs-x86_64-pc-linux.gz | gzip -d > cs && chmod +x cs && ./cs setup"};
+// Not in Debian: the Dart team's own apt repository.
+const Tool kDart{"dart", "", "", "choco install dart-sdk", "brew install dart-lang/dart/dart",
+                 "wget -qO- https://dl-ssl.google.com/linux/linux_signing_key.pub | sudo gpg "
+                 "--dearmor -o /usr/share/keyrings/dart.gpg && echo 'deb "
+                 "[signed-by=/usr/share/keyrings/dart.gpg arch=amd64] "
+                 "https://storage.googleapis.com/download.dartlang.org/linux/debian stable main' | "
+                 "sudo tee /etc/apt/sources.list.d/dart_stable.list && sudo apt update && "
+                 "sudo apt install dart"};
+// Flutter warns first when run as root.
+const Tool kFlutter{"flutter", "", "Flutter ", "choco install flutter", "brew install --cask flutter",
+                    "sudo snap install flutter --classic"};
 // clang-format on
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
@@ -289,6 +300,13 @@ std::vector<Kind> makeKinds() {
                      .cleans({"", "sbt clean"})
                      .writes({"target"})
                      .tests({"", "sbt test"}));
+  rows.push_back(Kind("dart", "Dart", "Dart")
+                     .markedBy({M::named("pubspec.yaml")})
+                     .needs({&kDart})
+                     .builds({"", "dart pub get"})
+                     .says("pubspec.yaml has no build step")
+                     .tests({"", "dart test"})
+                     .refinedBy(rules::planDart));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})
@@ -331,6 +349,11 @@ std::vector<Kind> makeKinds() {
                      .cleans({"", "cabal clean"})
                      .writes({"dist-newstyle"})
                      .tests({"", "cabal test", "all"}, Jobs::flag("-j")));
+  rows.push_back(Kind("flutter", "Dart (Flutter)", "Dart")
+                     .needs({&kFlutter})
+                     .builds({"", "flutter pub get"})
+                     .says("pubspec.yaml has no build step")
+                     .tests({"", "flutter test"}));
   // The project's quarn.toml says how it is built.
   rows.push_back(Kind("custom", "Custom (quarn.toml)", "unknown").writes({"build"}));
   rows.push_back(Kind("unknown", "Unknown", "unknown").is(ProjectType::Unknown));

@@ -50,7 +50,8 @@ inline std::string referenceDetect(const std::string& path) {
       {".cabal", "cabal"},
       {"composer.json", "php"},
       {"Gemfile", "ruby"},
-      {"build.sbt", "scala"}};
+      {"build.sbt", "scala"},
+      {"pubspec.yaml", "dart"}};
   const auto present = [&path](const std::string& marker) {
     if (fs::exists(fs::path(path) / marker)) return true;
     if (!fs::is_directory(path)) return false;

@@ -511,6 +511,26 @@ end
        {},
        "Scala (sbt) | sbt compile | sbt | sbt clean",
        {"test: sbt test"}},
+      {"a gallery app in Flutter",
+       {"android/", "ios/", "lib/", "linux/CMakeLists.txt", "web/", "test/", "l10n.yaml"},
+       {{"pubspec.yaml",
+         "name: gallery\r\nenvironment:\r\n  sdk: ^3.2.0\r\n\r\ndependencies:\r\n"
+         "  collection: ^1.17.0\r\n  flutter:   # the SDK\r\n    sdk: flutter\r\n"
+         "  flutter_localizations:\r\n    sdk: flutter\r\n"}},
+       "Dart (Flutter) | flutter pub get | flutter |  | pubspec.yaml has no build step",
+       {"test: flutter test"}},
+      {"a Flutter plugin with its dependency on one line",
+       {"lib/", "example/"},
+       {{"pubspec.yaml", "name: plugin\ndependencies:\n  flutter: { sdk: \"flutter\" }\n"}},
+       "Dart (Flutter) | flutter pub get | flutter |  | pubspec.yaml has no build step"},
+      {"a Dart package for paths whose tests and assets name Flutter",
+       {"lib/", "test/", "analysis_options.yaml", "CHANGELOG.md"},
+       {{"pubspec.yaml",
+         "name: path\ndependencies:\n  meta: ^1.9.0\n# flutter:\n#   sdk: flutter\n"
+         "dev_dependencies:\n  flutter_test:\n    sdk: flutter\n  test: ^1.16.0\n"
+         "flutter:\n  sdk: flutter\n"}},
+       "Dart | dart pub get | dart |  | pubspec.yaml has no build step",
+       {"test: dart test"}},
       // Evidence that cannot be taken is no evidence: today's plan, never a hang or a crash.
       {"a package.json that is a FIFO",
        {"package.json|"},

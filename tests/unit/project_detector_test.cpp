@@ -152,6 +152,9 @@ TEST(ProjectDetector, DetectsByMarkersInPrecedenceOrder) {
       {{"build.sbt", "pom.xml"}, "maven"},
       {{"build.sbt", "Gemfile"}, "ruby"},
       {{"build.sbt", "project/"}, "scala"},
+      {{"pubspec.yaml", "CMakeLists.txt"}, "cmake"},
+      {{"pubspec.yaml", "build.sbt"}, "scala"},
+      {{"pubspec.lock", "pubspec.yaml"}, "dart"},
   };
   for (const Case& c : cases) {
     const TempDir dir;
@@ -227,7 +230,8 @@ TEST(ProjectDetector, OneListingDecidesAsAListingPerMarkerWould) {
                                           "LIB.CABAL",        "lib.cabal.orig",
                                           "composer.json",    "composer.lock",
                                           "Gemfile",          "Gemfile.lock",
-                                          "Rakefile",         "build.sbt"};
+                                          "Rakefile",         "build.sbt",
+                                          "pubspec.yaml",     "pubspec.lock"};
   std::mt19937 random(20261208);
   for (int round = 0; round < 400; ++round) {
     const TempDir dir;

@@ -161,6 +161,9 @@ TEST(ToolRegistry, VersionIsTheFirstLineOfEitherStream) {
       {"echo 'Composer is operating slower than normal because you have Xdebug enabled.'; "
        "echo 'Composer version 2.5.5 2023-03-21 11:50:05'",
        "Composer version 2.5.5 2023-03-21 11:50:05", "composer"},
+      {"echo '  Woah! You appear to be trying to run flutter as the root user.'; "
+       "echo 'Flutter 3.24.0 - channel stable'",
+       "Flutter 3.24.0 - channel stable", "flutter"},
       {"echo 'cmake version 3.25.1'; echo; echo 'CMake suite maintained'", "cmake version 3.25.1"},
       {"printf '%s\\n' \"$(printf '%300s' '' | tr ' ' v)\"; echo second", longLine},
       {"printf 'no line feed'", "no line feed"},
