@@ -61,6 +61,8 @@ const Example kBuildable[] = {
     {"deno", "deno", "dist/main.ts", "build.ts", "const = ;\n"},
     {"php", "composer", "vendor/autoload.php", "composer.json", "{\n"},
     {"ruby", "bundle", "Gemfile.lock", "Gemfile", "gem(\n"},
+    {"mix", "mix", "_build/dev/lib/hello/ebin/Elixir.Hello.beam", "lib/hello.ex",
+     "defmodule Hello do\n  def greeting( do\nend\n"},
 };
 
 void PrintTo(const Example& example, std::ostream* out) { *out << example.kind; }
