@@ -218,7 +218,8 @@ TEST(ToolRegistry, HangingVersionCommandIsKilledWithEverythingItStarted) {
   EXPECT_EQ(ToolRegistry(std::chrono::milliseconds(300)).getVersion("mvn"), "unknown");
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_LT(took, std::chrono::seconds(5));
-  EXPECT_GE(took, std::chrono::milliseconds(250));  // the clocks of quarn and the test differ slightly
+  // Not the whole 300 ms: the clocks of quarn and the test differ slightly.
+  EXPECT_GE(took, std::chrono::milliseconds(250));
   EXPECT_TRUE(test::processEnds(pids)) << "the background child survived";
 }
 
