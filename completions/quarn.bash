@@ -1,7 +1,7 @@
 # bash completion for quarn: the command word first, then its options and a project folder.
 _quarn() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local kinds="dotnet cmake cargo make gradle npm maven pip go meson autotools dune mix pnpm yarn bun uv poetry custom"
+  local kinds="dotnet cmake cargo make gradle npm maven pip go meson autotools dune mix zig swift deno bazel haskell php ruby scala dart pnpm yarn bun uv poetry cabal flutter custom"
   COMPREPLY=()
   local commands="build rebuild clean detect validate info test"
   if ((COMP_CWORD == 1)); then

@@ -441,6 +441,51 @@ bool configuresPytest(const Folder& folder) {
   return false;
 }
 
+// `text` without blanks and quotes: "sdk: 'flutter'" and "{ sdk: flutter }" read alike.
+std::string squeezed(std::string_view text) {
+  std::string result;
+  for (const char c : text) {
+    if (c != ' ' && c != '\t' && c != '\r' && c != '"' && c != '\'') result += c;
+  }
+  return result;
+}
+
+// Whether a pubspec's dependencies hold the Flutter SDK: "flutter:" with "sdk: flutter" below it,
+// or "flutter: {sdk: flutter}". A scan of the block YAML that pubspecs are written in.
+bool dependsOnFlutter(const std::string& pubspec) {
+  bool inDependencies = false;
+  size_t entryIndent = std::string::npos;    // of the dependencies' names
+  size_t flutterIndent = std::string::npos;  // of "flutter:", while below it
+  size_t start = 0;
+  while (start < pubspec.size()) {
+    size_t end = pubspec.find('\n', start);
+    if (end == std::string::npos) end = pubspec.size();
+    std::string_view line(pubspec.data() + start, end - start);
+    start = end + 1;
+    line = line.substr(0, line.find(" #"));
+    const size_t indent = line.find_first_not_of(' ');
+    if (indent == std::string_view::npos || line[indent] == '#') continue;
+    const std::string text = squeezed(line.substr(indent));
+    if (text.empty()) continue;
+    if (indent == 0) {
+      inDependencies = text == "dependencies:";
+      entryIndent = flutterIndent = std::string::npos;
+      continue;
+    }
+    if (!inDependencies) continue;
+    entryIndent = std::min(entryIndent, indent);
+    if (indent > entryIndent) {
+      if (flutterIndent != std::string::npos && text == "sdk:flutter") return true;
+      continue;
+    }
+    flutterIndent = std::string::npos;
+    if (text.rfind("flutter:", 0) != 0) continue;
+    if (text.size() > 8) return text.substr(8) == "{sdk:flutter}";
+    flutterIndent = indent;
+  }
+  return false;
+}
+
 // pytest in place of unittest: "python3 -m pytest" on the interpreter itself, "uv run pytest"
 // through a manager that runs it.
 void usePytest(Command& test) {
@@ -503,6 +548,11 @@ const Kind* unlessOnlyNativeSolutions(const Kind& own, const Folder& folder,
     sawOne = true;
   }
   return sawOne ? nullptr : &own;
+}
+
+const Kind* builtWithCabal(const Kind& /*own*/, const Folder& /*folder*/,
+                           std::string_view /*entry*/) {
+  return kindNamed("cabal");
 }
 
 void planJavaScript(BuildConfig& config, const Folder& folder, bool chosen) {
@@ -673,6 +723,60 @@ void planMix(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
 void planMeson(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
   // Configured already: compiling reconfigures by itself when meson.build changes.
   if (folder.hasFile("build/meson-private/coredata.dat")) config.build.setup.clear();
+}
+
+void planDeno(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  // Deno reads deno.json before deno.jsonc.
+  const std::string manifest = folder.hasFile("deno.json") ? "deno.json" : "deno.jsonc";
+  const std::optional<std::vector<std::string>> tasks =
+      readManifestKeys(folder.at(manifest), "tasks");
+  if (!tasks) return;  // deno says what is wrong with the file
+  const auto has = [&tasks](const char* task) {
+    return std::find(tasks->begin(), tasks->end(), task) != tasks->end();
+  };
+  // A test task holds the permissions and flags the tests need.
+  if (has("test")) config.test.command.step = "deno task test";
+  if (has("build")) return;
+  config.build = Command{};
+  config.build.setup = "deno install";
+  config.note = manifest + " has no build task";
+}
+
+void planBazel(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  if (!folder.locate("bazel").empty() || folder.locate("bazelisk").empty()) return;
+  const std::string bazel = "bazel ";
+  const std::string bazelisk = "bazelisk ";
+  for (Command* command : {&config.build, &config.test.command}) {
+    if (command->step.compare(0, bazel.size(), bazel) != 0) continue;
+    command->step.replace(0, bazel.size(), bazelisk);
+    if (command->argumentsAt != std::string::npos) {
+      command->argumentsAt += bazelisk.size() - bazel.size();
+    }
+  }
+  if (config.clean.command.compare(0, bazel.size(), bazel) == 0) {
+    config.clean.command.replace(0, bazel.size(), bazelisk);
+  }
+  config.buildTool = "bazelisk";
+  config.tools = {config.buildTool};
+  config.clean.tools = config.tools;
+  config.test.tools = config.tools;
+}
+
+void planPhp(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  const std::optional<std::vector<std::string>> scripts =
+      readManifestKeys(folder.at("composer.json"), "scripts");
+  if (!scripts || std::find(scripts->begin(), scripts->end(), "test") != scripts->end()) return;
+  config.test.command.step = windows() ? "vendor\\bin\\phpunit" : "vendor/bin/phpunit";
+}
+
+void planRuby(BuildConfig& config, const Folder& folder, bool /*chosen*/) {
+  if (folder.hasFolder("spec")) config.test.command.step = "bundle exec rspec";
+}
+
+void planDart(BuildConfig& config, const Folder& folder, bool chosen) {
+  if (chosen) return;
+  const std::optional<std::string> pubspec = folder.read("pubspec.yaml");
+  if (pubspec && dependsOnFlutter(*pubspec)) becomeKind(config, *kindNamed("flutter"));
 }
 
 }  // namespace quarn::rules

@@ -14,6 +14,8 @@ const Kind* mavenBesidePom(const Kind& own, const Folder& folder, std::string_vi
 // goes on, to the CMakeLists.txt or makefile that such a repository also holds.
 const Kind* unlessOnlyNativeSolutions(const Kind& own, const Folder& folder,
                                       std::string_view entry);
+// Cabal's files without a stack.yaml, which is tried before them: a Cabal project.
+const Kind* builtWithCabal(const Kind& own, const Folder& folder, std::string_view entry);
 
 // Plan rules.
 // The package manager (packageManager, the nearest lockfile), installing missing dependencies
@@ -30,5 +32,16 @@ void planMake(BuildConfig& config, const Folder& folder, bool chosen);
 void planMix(BuildConfig& config, const Folder& folder, bool chosen);
 // A build folder configured already is only compiled.
 void planMeson(BuildConfig& config, const Folder& folder, bool chosen);
+// Without a build task, the dependencies are installed and that is said; the test task where
+// there is one.
+void planDeno(BuildConfig& config, const Folder& folder, bool chosen);
+// Bazelisk where it is installed and bazel is not.
+void planBazel(BuildConfig& config, const Folder& folder, bool chosen);
+// PHPUnit where composer.json's scripts have no test.
+void planPhp(BuildConfig& config, const Folder& folder, bool chosen);
+// RSpec where the project has a spec folder.
+void planRuby(BuildConfig& config, const Folder& folder, bool chosen);
+// Flutter where pubspec.yaml's dependencies hold the Flutter SDK.
+void planDart(BuildConfig& config, const Folder& folder, bool chosen);
 
 }  // namespace quarn::rules

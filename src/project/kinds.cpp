@@ -53,6 +53,48 @@ const Tool kDune{"dune", "", "", "opam install dune", "opam install dune", "opam
 const Tool kDistcc{"distcc", "", "", "wsl sudo apt install distcc", "brew install distcc",
                    "sudo apt install distcc"};
 const Tool kMix{"mix", "", "Mix ", "choco install elixir", "brew install elixir", "sudo apt install elixir"};
+// Not in Debian.
+const Tool kZig{"zig", "zig version", "", "choco install zig", "brew install zig",
+                "sudo snap install zig --classic --beta"};
+// The toolchain of swift.org; on macOS Xcode's.
+const Tool kSwift{"swift", "", "", "winget install --id Swift.Toolchain -e", "xcode-select --install",
+                  "curl -O https://download.swift.org/swiftly/linux/swiftly-$(uname -m).tar.gz && "
+                  "tar zxf swiftly-$(uname -m).tar.gz && ./swiftly init"};
+const Tool kDeno{"deno", "", "", "powershell -c \"irm https://deno.land/install.ps1 | iex\"",
+                 "brew install deno", "curl -fsSL https://deno.land/install.sh | sh"};
+// Bazelisk fetches the Bazel a project asks for, and is installed as bazel too.
+const Tool kBazel{"bazel", "", "", "choco install bazelisk", "brew install bazelisk",
+                  "npm install -g @bazel/bazelisk"};
+// Says its own version once it has the project's Bazel, which it may download first.
+const Tool kBazelisk{"bazelisk", "bazelisk version", "Bazelisk version", "choco install bazelisk",
+                     "brew install bazelisk", "npm install -g @bazel/bazelisk"};
+const Tool kStack{"stack", "", "", "choco install haskell-stack", "brew install haskell-stack",
+                  "sudo apt install haskell-stack"};
+// Cabal builds with the GHC on the search path.
+const Tool kCabal{"cabal", "", "", "choco install ghc cabal", "brew install ghc cabal-install",
+                  "sudo apt install ghc cabal-install"};
+// PHP's notices and Xdebug's warning may come first.
+const Tool kComposer{"composer", "", "Composer version", "choco install composer", "brew install composer",
+                     "sudo apt install composer"};
+// Bundler comes with Ruby on Windows and macOS.
+const Tool kBundle{"bundle", "", "", "choco install ruby", "brew install ruby",
+                   "sudo apt install ruby-bundler"};
+// The launcher script's own version: sbt --version starts sbt, which may download itself first.
+// Not in Debian; Coursier sets up sbt and a JDK.
+const Tool kSbt{"sbt", "sbt --script-version", "", "choco install sbt", "brew install sbt",
+                "curl -fL https://github.com/coursier/coursier/releases/latest/download/"
+                "cs-x86_64-pc-linux.gz | gzip -d > cs && chmod +x cs && ./cs setup"};
+// Not in Debian: the Dart team's own apt repository.
+const Tool kDart{"dart", "", "", "choco install dart-sdk", "brew install dart-lang/dart/dart",
+                 "wget -qO- https://dl-ssl.google.com/linux/linux_signing_key.pub | sudo gpg "
+                 "--dearmor -o /usr/share/keyrings/dart.gpg && echo 'deb "
+                 "[signed-by=/usr/share/keyrings/dart.gpg arch=amd64] "
+                 "https://storage.googleapis.com/download.dartlang.org/linux/debian stable main' | "
+                 "sudo tee /etc/apt/sources.list.d/dart_stable.list && sudo apt update && "
+                 "sudo apt install dart"};
+// Flutter warns first when run as root.
+const Tool kFlutter{"flutter", "", "Flutter ", "choco install flutter", "brew install --cask flutter",
+                    "sudo snap install flutter --classic"};
 // clang-format on
 
 bool windows() { return platform::kCommandDialect == platform::CommandDialect::WindowsCmd; }
@@ -193,6 +235,78 @@ std::vector<Kind> makeKinds() {
                      .cleans({"", "mix clean"})
                      .tests({"", "mix test"})
                      .refinedBy(rules::planMix));
+  // zig-cache is where Zig before 0.13 kept its cache.
+  rows.push_back(Kind("zig", "Zig", "Zig")
+                     .markedBy({M::named("build.zig")})
+                     .needs({&kZig})
+                     .builds({"", "zig build"})
+                     .buildJobs(Jobs::flag("-j"))
+                     .writes({"zig-out", ".zig-cache", "zig-cache"})
+                     .tests({"", "zig build test"}, Jobs::flag("-j")));
+  rows.push_back(Kind("swift", "Swift", "Swift")
+                     .markedBy({M::named("Package.swift")})
+                     .needs({&kSwift})
+                     .builds({"", "swift build -c release"})
+                     .buildJobs(Jobs::flag("-j "))
+                     .cleans({"", "swift package clean"})
+                     .writes({".build"})
+                     .tests({"", "swift test"}, Jobs::flag("-j ")));
+  rows.push_back(Kind("deno", "TypeScript (Deno)", "TypeScript")
+                     .markedBy({M::named("deno.json"), M::named("deno.jsonc")})
+                     .needs({&kDeno})
+                     .builds({"", "deno task build"})
+                     .tests({"", "deno test"})
+                     .refinedBy(rules::planDeno));
+  // Bazel builds projects of any language, and of several at once.
+  rows.push_back(
+      Kind("bazel", "Bazel", "various")
+          .markedBy({M::named("MODULE.bazel"), M::named("WORKSPACE.bazel"), M::named("WORKSPACE")})
+          .needs({&kBazel})
+          .builds({"", "bazel build", "//..."})
+          .buildJobs(Jobs::flag("--jobs="))
+          .cleans({"", "bazel clean"})
+          .tests({"", "bazel test", "//..."}, Jobs::flag("--jobs="))
+          .refinedBy(rules::planBazel));
+  // Stack where the project has its stack.yaml; Cabal's files alone make it a Cabal project.
+  rows.push_back(
+      Kind("haskell", "Haskell (Stack)", "Haskell")
+          .markedBy({M::named("stack.yaml"), M::named("cabal.project", rules::builtWithCabal),
+                     M::endingIn(".cabal", rules::builtWithCabal)})
+          .needs({&kStack})
+          .builds({"", "stack build"})
+          .buildJobs(Jobs::flag("-j "))
+          .cleans({"", "stack clean"})
+          .writes({".stack-work"})
+          .tests({"", "stack test"}, Jobs::flag("-j ")));
+  rows.push_back(Kind("php", "PHP (Composer)", "PHP")
+                     .markedBy({M::named("composer.json")})
+                     .needs({&kComposer})
+                     .builds({"", "composer install"})
+                     .says("composer.json has no build step")
+                     .testsAfterBuilding({"", "composer test"})
+                     .refinedBy(rules::planPhp));
+  // No jobs: bundle install --jobs keeps the number in the project's .bundle/config.
+  rows.push_back(Kind("ruby", "Ruby (Bundler)", "Ruby")
+                     .markedBy({M::named("Gemfile")})
+                     .needs({&kBundle})
+                     .builds({"", "bundle install"})
+                     .says("Gemfile has no build step")
+                     .testsAfterBuilding({"", "bundle exec rake test"})
+                     .refinedBy(rules::planRuby));
+  rows.push_back(Kind("scala", "Scala (sbt)", "Scala")
+                     .markedBy({M::named("build.sbt")})
+                     .needs({&kSbt})
+                     .builds({"", "sbt compile"})
+                     .cleans({"", "sbt clean"})
+                     .writes({"target"})
+                     .tests({"", "sbt test"}));
+  rows.push_back(Kind("dart", "Dart", "Dart")
+                     .markedBy({M::named("pubspec.yaml")})
+                     .needs({&kDart})
+                     .builds({"", "dart pub get"})
+                     .says("pubspec.yaml has no build step")
+                     .tests({"", "dart test"})
+                     .refinedBy(rules::planDart));
   // Reached from the evidence of the kinds above.
   rows.push_back(Kind("pnpm", "JavaScript (pnpm)", "JavaScript")
                      .needs({&kPnpm})
@@ -227,6 +341,19 @@ std::vector<Kind> makeKinds() {
                      .writes({"build"})
                      .tests({"", "poetry run python -m unittest"})
                      .refinedBy(rules::planPython));
+  // -j takes its number attached: -j4.
+  rows.push_back(Kind("cabal", "Haskell (Cabal)", "Haskell")
+                     .needs({&kCabal})
+                     .builds({"", "cabal build", "all"})
+                     .buildJobs(Jobs::flag("-j"))
+                     .cleans({"", "cabal clean"})
+                     .writes({"dist-newstyle"})
+                     .tests({"", "cabal test", "all"}, Jobs::flag("-j")));
+  rows.push_back(Kind("flutter", "Dart (Flutter)", "Dart")
+                     .needs({&kFlutter})
+                     .builds({"", "flutter pub get"})
+                     .says("pubspec.yaml has no build step")
+                     .tests({"", "flutter test"}));
   // The project's quarn.toml says how it is built.
   rows.push_back(Kind("custom", "Custom (quarn.toml)", "unknown").writes({"build"}));
   rows.push_back(Kind("unknown", "Unknown", "unknown").is(ProjectType::Unknown));
@@ -235,7 +362,7 @@ std::vector<Kind> makeKinds() {
 
 // Tools that rules add to a plan, or that quarn knows how to install besides.
 // The interpreter is the pip row's, for its tests.
-const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kPythonVenv, &kDistcc};
+const Tool* const kExtraTools[] = {&kAutoreconf, &kNinja, &kPythonVenv, &kDistcc, &kBazelisk};
 
 }  // namespace
 

@@ -31,6 +31,7 @@ struct Marker {
   enum class Match {
     Name,        // an entry of exactly this name
     Containing,  // also any entry whose name contains it in all lower or all upper case
+    Suffix,      // any entry whose name ends in it, the name itself too (".cabal")
     Program,     // only a program that can run
   };
   std::string_view name;
@@ -42,6 +43,9 @@ struct Marker {
   }
   static Marker containing(std::string_view name, MarkerRule rule = nullptr) {
     return {name, Match::Containing, rule};
+  }
+  static Marker endingIn(std::string_view name, MarkerRule rule = nullptr) {
+    return {name, Match::Suffix, rule};
   }
   static Marker program(std::string_view name) { return {name, Match::Program, nullptr}; }
 };
@@ -112,6 +116,7 @@ struct Kind {
   std::vector<Marker> markers;     // tried in this order at the kind's place in the table
   std::vector<const Tool*> tools;  // what the build needs, the main tool first
   CommandRow build;
+  std::string_view note;                  // said after a build that only installs dependencies
   Jobs jobs;                              // for the build
   CommandRow clean;                       // the kind's own clean
   std::vector<std::string_view> outputs;  // folders its tool writes that the clean step removes
@@ -141,6 +146,11 @@ struct Kind {
   }
   Kind& builds(const CommandRow& row) {
     build = row;
+    return *this;
+  }
+  // The build only installs what the project needs; `text` says that there is nothing to build.
+  Kind& says(std::string_view text) {
+    note = text;
     return *this;
   }
   Kind& buildJobs(const Jobs& value) {

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -21,5 +22,11 @@ struct PackageJson {
 // MiB, unreadable or not a JSON object gives isObject false: the package manager reports such a
 // file far better than quarn could.
 PackageJson readPackageJson(const std::string& path);
+
+// The names in the object `field` of another JSON manifest ("tasks" of deno.json, "scripts" of
+// composer.json), comments allowed as deno.jsonc has them; none when it has no such object.
+// nullopt when the file cannot be read as a JSON object, as for readPackageJson.
+std::optional<std::vector<std::string>> readManifestKeys(const std::string& path,
+                                                         const std::string& field);
 
 }  // namespace quarn

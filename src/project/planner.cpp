@@ -52,6 +52,7 @@ BuildConfig configFromTable(const Kind& kind) {
   for (const Tool* tool : kind.tools) config.tools.emplace_back(tool->name);
   config.build = kind.build.plan();
   config.buildCommand = config.build.line();
+  config.note = std::string(kind.note);
   config.clean.command = kind.clean.plan().line();
   if (!config.clean.command.empty()) config.clean.tools = config.tools;
   for (std::string_view folder : kind.outputs) config.clean.folders.emplace_back(folder);

@@ -1,6 +1,7 @@
 #include "project/project_detector.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <filesystem>
 #include <string_view>
@@ -24,6 +25,7 @@ struct MarkerEntry {
   const Kind* kind;
   const Marker* marker;
   bool contained = false;   // also any entry containing the name in all lower or upper case
+  bool suffix = false;      // also any entry whose name ends in it
   bool executable = false;  // only an executable file counts
   std::string upper;        // the name in upper case, for `contained`
 };
@@ -41,6 +43,7 @@ const std::vector<MarkerEntry>& markers() {
                           &kind,
                           &marker,
                           marker.match == Marker::Match::Containing,
+                          marker.match == Marker::Match::Suffix,
                           marker.match == Marker::Match::Program,
                           {}};
         for (const char c : marker.name) {
@@ -58,26 +61,51 @@ bool contains(std::string_view name, std::string_view part) {
   return name.find(part) != std::string_view::npos;
 }
 
-// Returns the markers that `name` matches as a listing entry. Most entries match nothing, so
-// what rules a marker out cheaply is asked first.
-MarkerSet markersMatchedByName(std::string_view name) {
-  static const std::bitset<256> firstBytes = [] {
-    std::bitset<256> bytes;
-    for (const MarkerEntry& marker : markers())
-      bytes.set(static_cast<unsigned char>(marker.name[0]));
-    return bytes;
+bool endsWith(std::string_view name, std::string_view end) {
+  return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+}
+
+// The markers a listing entry is compared with: those of whole names by their first byte, and
+// those matched by part of a name, which all hold a dot.
+struct MarkerIndex {
+  std::array<std::vector<size_t>, 256> byFirstByte;
+  std::vector<size_t> partial;
+};
+
+const MarkerIndex& markerIndex() {
+  static const MarkerIndex index = [] {
+    MarkerIndex result;
+    const std::vector<MarkerEntry>& all = markers();
+    for (size_t i = 0; i < all.size(); ++i) {
+      const MarkerEntry& marker = all[i];
+      if (marker.executable) continue;
+      if (marker.contained || marker.suffix) {
+        result.partial.push_back(i);
+      } else {
+        result.byFirstByte[static_cast<unsigned char>(marker.name[0])].push_back(i);
+      }
+    }
+    return result;
   }();
+  return index;
+}
+
+// Returns the markers that `name` matches as a listing entry. Most entries match nothing, so an
+// entry is compared only with the whole names that begin with its first byte and, when it holds a
+// dot, with the markers matched by part of a name.
+MarkerSet markersMatchedByName(std::string_view name) {
   MarkerSet matched;
   if (name.empty()) return matched;
-  const bool dotted = name.find('.') != std::string_view::npos;
-  if (!dotted && !firstBytes.test(static_cast<unsigned char>(name[0]))) return matched;
+  const MarkerIndex& index = markerIndex();
   const std::vector<MarkerEntry>& all = markers();
-  for (size_t i = 0; i < all.size(); ++i) {
+  for (const size_t i : index.byFirstByte[static_cast<unsigned char>(name[0])]) {
+    if (name == all[i].name) matched.set(i);
+  }
+  if (name.find('.') == std::string_view::npos) return matched;
+  for (const size_t i : index.partial) {
     const MarkerEntry& marker = all[i];
-    if (marker.executable) continue;
-    if (marker.contained) {
-      if (dotted && (contains(name, marker.name) || contains(name, marker.upper))) matched.set(i);
-    } else if (name == marker.name) {
+    if (marker.contained ? contains(name, marker.name) || contains(name, marker.upper)
+                         : endsWith(name, marker.name)) {
       matched.set(i);
     }
   }

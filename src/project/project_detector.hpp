@@ -38,8 +38,9 @@ class ProjectDetector {
   // missing folder or a file. Kinds are tried in the kind table's order, and each kind's markers
   // in theirs; the first match wins. A marker matches when the path joined with its name exists
   // (links followed) or when an entry of the folder has its name; ".csproj" and ".sln" also match
-  // any entry whose name contains them in all lower or all upper case, and "configure" only as an
-  // executable file. The folder is listed at most once.
+  // any entry whose name contains them in all lower or all upper case, ".cabal" any entry whose
+  // name ends in it, and "configure" only as an executable file. The folder is listed at most
+  // once.
   // Throws std::filesystem::filesystem_error when a test or the listing fails for a reason other
   // than "not found".
   ProjectType detect(const std::string& path) const;

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "project/kinds.hpp"
 #include "support/real_tools.hpp"
 #include "support/test_support.hpp"
 
@@ -118,6 +119,11 @@ TEST(Clean, EachKindCleansWithItsOwnCommand) {
       {{{"package.json", withClean}, {"yarn.lock", ""}}, {}, "yarn run clean", false},
       {{{"package.json", withClean}, {"bun.lock", ""}}, {}, "bun run clean", false},
       {{{"CMakeLists.txt", ""}}, {}, "", false},
+      {{{"Package.swift", ""}}, {}, "swift package clean", true},
+      {{{"MODULE.bazel", ""}}, {}, "bazel clean", true},
+      {{{"stack.yaml", ""}}, {}, "stack clean", true},
+      {{{"app.cabal", ""}}, {}, "cabal clean", true},
+      {{{"build.sbt", ""}}, {}, "sbt clean", true},
   };
   for (const Case& c : cases) {
     const Workspace ws;
@@ -127,9 +133,8 @@ TEST(Clean, EachKindCleansWithItsOwnCommand) {
       shown += name + " ";
     }
     const fs::path kept = ws.dir.write("app/build/ci/Dockerfile");
-    for (const char* tool :
-         {"cargo", "dotnet", "go", "dune", "mix", "make", "npm", "pnpm", "yarn", "bun"}) {
-      ws.tools.add(tool, kRecord);
+    for (const Kind& kind : kinds()) {
+      for (const Tool* tool : kind.tools) ws.tools.add(std::string(tool->name), kRecord);
     }
     // A make that cannot say whether it has a clean target leaves it to the makefile's reading.
     ws.tools.add("make", std::string("[ \"$1\" = -p ] && exit 2\n") + kRecord);

@@ -58,6 +58,11 @@ const Example kBuildable[] = {
     {"npm-deps", "npm", "dist/index.js", "", ""},
     {"pnpm", "pnpm", "dist/index.js", "build.js", "const = ;\n"},
     {"yarn", "yarn", "dist/index.js", "", ""},
+    {"deno", "deno", "dist/main.ts", "build.ts", "const = ;\n"},
+    {"php", "composer", "vendor/autoload.php", "composer.json", "{\n"},
+    {"ruby", "bundle", "Gemfile.lock", "Gemfile", "gem(\n"},
+    {"mix", "mix", "_build/dev/lib/hello/ebin/Elixir.Hello.beam", "lib/hello.ex",
+     "defmodule Hello do\n  def greeting( do\nend\n"},
 };
 
 void PrintTo(const Example& example, std::ostream* out) { *out << example.kind; }
@@ -228,8 +233,9 @@ TEST(RealTools, CMakeKeepsItsOwnGeneratorAndTheCacheHitsOnRebuild) {
 
 TEST(RealTools, ValidateShowsEachToolsFirstVersionLine) {
   const std::pair<const char*, const char*> kinds[] = {
-      {"cmake", "cmake"}, {"make", "make"}, {"cargo", "cargo"},  {"npm", "npm"},
-      {"maven", "mvn"},   {"pip", "pip"},   {"dotnet", "dotnet"}};
+      {"cmake", "cmake"},  {"make", "make"},  {"cargo", "cargo"},   {"npm", "npm"},
+      {"maven", "mvn"},    {"pip", "pip"},    {"dotnet", "dotnet"}, {"deno", "deno"},
+      {"php", "composer"}, {"ruby", "bundle"}};
   const TempDir dir;
   const RunOptions options = realToolOptions(dir);
   for (const auto& [kind, listed] : kinds) {

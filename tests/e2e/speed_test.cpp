@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "project/kinds.hpp"
 #include "support/test_support.hpp"
 
 namespace quarn {
@@ -137,6 +138,11 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
       {"Gradle -j", "build.gradle", {"-j", "2"}, {}, {}, {"args: build --max-workers=2"}, {}},
       {"Go -j", "go.mod", {"-j", "2"}, {}, {}, {"args: build -p 2 ./..."}, {}},
       {".NET -j", "App.csproj", {"-j", "2"}, {}, {}, {"args: build -c Release -m:2"}, {}},
+      {"Zig -j", "build.zig", {"-j", "2"}, {}, {}, {"args: build -j2"}, {}},
+      {"Swift -j", "Package.swift", {"-j", "2"}, {}, {}, {"args: build -c release -j 2"}, {}},
+      {"Bazel -j", "MODULE.bazel", {"-j", "2"}, {}, {}, {"args: build --jobs=2 //..."}, {}},
+      {"Stack -j", "stack.yaml", {"-j", "2"}, {}, {}, {"args: build -j 2"}, {}},
+      {"Cabal -j", "app.cabal", {"-j", "2"}, {}, {}, {"args: build -j2 all"}, {}},
       // Spread over distcc hosts: "@farm/8" goes over ssh, which quarn leaves unchecked.
       {"CMake over hosts, distcc behind ccache",
        "CMakeLists.txt",
@@ -342,8 +348,8 @@ TEST(BuildSpeed, DefaultsWhereTheUserSetNothingAndJobsForEveryKind) {
     }
     ws.dir.write("app/" + markers);
     for (const auto& [name, text] : c.files) ws.dir.write("app/" + name, text);
-    for (const char* tool : {"cmake", "make", "cargo", "meson", "mvn", "gradle", "go", "dotnet"}) {
-      ws.tools.add(tool, kShowEnvironment);
+    for (const Kind& kind : kinds()) {
+      for (const Tool* tool : kind.tools) ws.tools.add(std::string(tool->name), kShowEnvironment);
     }
     for (const std::string& tool : c.installed) ws.tools.add(tool, "true");
     for (const std::string& tool : c.failing) {

@@ -1,5 +1,6 @@
 // `quarn test` end to end with fake tools that print how they were called: the test step of each
 // kind, its jobs setting, the arguments after "--", quarn.toml's test, and projects with no tests.
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/environment.hpp"
+#include "project/kinds.hpp"
 #include "support/sketch.hpp"
 #include "support/test_support.hpp"
 
@@ -28,9 +30,21 @@ std::string record(const std::string& name) {
 // A program of the project's own, which records itself by the path it was run as.
 const std::string kOwnScript = record("\"$0\"");
 
-const char* const kTools[] = {"cmake", "ctest", "cargo",  "make", "gradle",  "npm",       "pnpm",
-                              "yarn",  "bun",   "mvn",    "java", "python3", "uv",        "poetry",
-                              "go",    "meson", "dotnet", "dune", "mix",     "autoreconf"};
+// Every tool of the kind table's builds, tests and wrappers, and the programs rules add.
+std::vector<std::string> allTools() {
+  std::vector<std::string> names{"ctest", "autoreconf"};
+  for (const Kind& kind : kinds()) {
+    std::vector<const Tool*> used = kind.tools;
+    used.insert(used.end(), kind.testTools.begin(), kind.testTools.end());
+    used.push_back(kind.wrapper.needs);
+    for (const Tool* tool : used) {
+      if (tool != nullptr && std::find(names.begin(), names.end(), tool->name) == names.end()) {
+        names.emplace_back(tool->name);
+      }
+    }
+  }
+  return names;
+}
 
 struct Case {
   std::map<std::string, std::string> files;  // sketches in "app" (see makeEntry) and contents
@@ -77,6 +91,20 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
        "./configure\nmake\nmake check"},
       {{{"dune-project", ""}}, {}, "dune test", "dune test"},
       {{{"mix.exs", ""}}, {}, "mix test", "mix test"},
+      {{{"build.zig", ""}}, {}, "zig build test", "zig build test"},
+      {{{"Package.swift", ""}}, {}, "swift test", "swift test"},
+      {{{"deno.json", R"({"tasks": {"build": "deno run b.ts"}})"}}, {}, "deno test", "deno test"},
+      {{{"MODULE.bazel", ""}}, {}, "bazel test //...", "bazel test //..."},
+      {{{"stack.yaml", ""}}, {}, "stack test", "stack test"},
+      {{{"app.cabal", ""}}, {}, "cabal test all", "cabal test all"},
+      {{{"composer.json", R"({"scripts": {"test": "phpunit"}})"}}, {},
+       "composer install && composer test", "composer install\ncomposer test"},
+      {{{"Gemfile", ""}, {"spec/", ""}}, {}, "bundle install && bundle exec rspec",
+       "bundle install\nbundle exec rspec"},
+      {{{"build.sbt", ""}}, {}, "sbt test", "sbt test"},
+      {{{"pubspec.yaml", ""}}, {}, "dart test", "dart test"},
+      {{{"pubspec.yaml", "dependencies:\n  flutter:\n    sdk: flutter\n"}}, {}, "flutter test",
+       "flutter test"},
       {{{"package.json", npmTest}, {"pnpm-lock.yaml", ""}}, {}, "pnpm test", "pnpm test"},
       {{{"package.json", npmTest}, {"yarn.lock", ""}}, {}, "yarn test", "yarn test"},
       {{{"package.json", npmTest}, {"bun.lock", ""}}, {}, "bun run test", "bun run test"},
@@ -128,6 +156,11 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       {{{"configure!", kOwnScript}}, {"-j2"}, "./configure && make && make check",
        "./configure MAKEFLAGS=-j2\nmake MAKEFLAGS=-j2\nmake check MAKEFLAGS=-j2"},
       {{{"dune-project", ""}}, {"-j2"}, "dune test -j 2", "dune test -j 2"},
+      {{{"build.zig", ""}}, {"-j2"}, "zig build test -j2", "zig build test -j2"},
+      {{{"Package.swift", ""}}, {"-j2"}, "swift test -j 2", "swift test -j 2"},
+      {{{"MODULE.bazel", ""}}, {"-j2"}, "bazel test --jobs=2 //...", "bazel test --jobs=2 //..."},
+      {{{"stack.yaml", ""}}, {"-j2"}, "stack test -j 2", "stack test -j 2"},
+      {{{"app.cabal", ""}}, {"-j2"}, "cabal test -j2 all", "cabal test -j2 all"},
       {{{"package.json", npmTest}}, {"-j2"}, "npm test", "npm test"},
       // Arguments after "--" go to the test step.
       {{{"package.json", npmTest}}, {"--", "--watch", "a b"}, "npm test -- --watch 'a b'",
@@ -189,7 +222,7 @@ TEST(TestCommand, EachKindRunsItsOwnTestStep) {
       test::makeEntry(ws.dir, "app/" + sketch, content);
       shown += sketch + " ";
     }
-    for (const char* tool : kTools) {
+    for (const std::string& tool : allTools()) {
       if (tool == c.absent) continue;
       ws.tools.add(tool, record("\"${0##*/}\"") + (tool == c.failing ? "\nexit 1" : ""));
     }

@@ -42,7 +42,8 @@ inline void copyExample(const std::string& kind, const TempDir& dir) {
   namespace fs = std::filesystem;
   fs::copy(fs::path(QUARN_SOURCE_DIR) / "examples" / kind, dir / kind, fs::copy_options::recursive);
   for (const char* artefact : {"build", "target", "dist", "hello", "Cargo.lock", "node_modules",
-                               "configure", "Makefile.in", "autom4te.cache", ".pytest_cache"}) {
+                               "configure", "Makefile.in", "autom4te.cache", ".pytest_cache",
+                               "vendor", "composer.lock", "Gemfile.lock", "_build"}) {
     fs::remove_all(dir / kind / artefact);
   }
   if (fs::exists(dir / kind / "Makefile.am")) fs::remove(dir / kind / "Makefile");

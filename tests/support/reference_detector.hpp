@@ -37,15 +37,34 @@ inline std::string referenceDetect(const std::string& path) {
       {"configure.ac", "autotools"},
       {"configure.in", "autotools"},
       {"dune-project", "dune"},
-      {"mix.exs", "mix"}};
+      {"mix.exs", "mix"},
+      {"build.zig", "zig"},
+      {"Package.swift", "swift"},
+      {"deno.json", "deno"},
+      {"deno.jsonc", "deno"},
+      {"MODULE.bazel", "bazel"},
+      {"WORKSPACE.bazel", "bazel"},
+      {"WORKSPACE", "bazel"},
+      {"stack.yaml", "haskell"},
+      {"cabal.project", "cabal"},
+      {".cabal", "cabal"},
+      {"composer.json", "php"},
+      {"Gemfile", "ruby"},
+      {"build.sbt", "scala"},
+      {"pubspec.yaml", "dart"}};
   const auto present = [&path](const std::string& marker) {
     if (fs::exists(fs::path(path) / marker)) return true;
     if (!fs::is_directory(path)) return false;
     const bool substringRule = marker == ".sln" || marker == ".csproj";
     const std::string upper = marker == ".sln" ? ".SLN" : ".CSPROJ";
+    const bool suffixRule = marker == ".cabal";
     for (const auto& entry : fs::directory_iterator(path)) {
       const std::string name = entry.path().filename().string();
       if (name == marker) return true;
+      if (suffixRule && name.size() >= marker.size() &&
+          name.compare(name.size() - marker.size(), marker.size(), marker) == 0) {
+        return true;
+      }
       if (substringRule &&
           (name.find(marker) != std::string::npos || name.find(upper) != std::string::npos)) {
         return true;

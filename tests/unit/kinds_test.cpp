@@ -1,6 +1,8 @@
 // The kind table read row by row: every row must be usable before any folder asks for it, and the
-// documentation must list the kinds the table holds, in its order.
+// documentation must list the kinds the table holds, in its order (the package description in
+// any).
 #include <algorithm>
+#include <cctype>
 #include <regex>
 #include <set>
 #include <string>
@@ -64,6 +66,10 @@ TEST(Kinds, EveryRowIsUsable) {
       EXPECT_TRUE(isWord(marker.name)) << marker.name;
       EXPECT_EQ(marker.name.find('/'), std::string_view::npos) << marker.name;
       EXPECT_TRUE(markers.insert(marker.name).second) << "two kinds claim " << marker.name;
+      // Detection passes over names without a dot before it looks for part of one.
+      if (marker.match == Marker::Match::Containing || marker.match == Marker::Match::Suffix) {
+        EXPECT_NE(marker.name.find('.'), std::string_view::npos) << marker.name;
+      }
     }
     const bool buildable = &kind != &unknownKind() && &kind != &customKind();
     EXPECT_EQ(!kind.tools.empty(), buildable);
@@ -153,6 +159,39 @@ TEST(Kinds, DocumentationListsEveryKindInOrder) {
   std::replace(list.begin(), list.end(), '\n', ' ');
   EXPECT_EQ(names(" " + list + " ", " ([a-z]+)(?= )"), all) << "zsh's kinds";
   // bash's are held by Install.BashCompletesCommandsOptionsAndKinds.
+
+  // The package's description names each kind, by its name or display name or the tool in that
+  // ("C# (.NET)": ".NET"), in any order, and nothing else in its list.
+  const std::string description =
+      section(test::readFile(source + "/CMakeLists.txt"), "CPACK_DEBIAN_PACKAGE_DESCRIPTION", ")");
+  const size_t from = description.find("from its files (");
+  ASSERT_NE(from, std::string::npos) << "the package description lists the kinds";
+  std::vector<std::string> listed;
+  for (std::string item : names(description.substr(from + 16) + ",", "([^,]+),")) {
+    std::replace(item.begin(), item.end(), '\n', ' ');
+    listed.push_back(item.substr(item.find_first_not_of(' ')));
+  }
+  const auto lower = [](std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+  };
+  std::set<std::string> named;
+  for (const Kind& kind : kinds()) {
+    if (&kind == &unknownKind() || &kind == &customKind()) continue;
+    const std::string display(kind.displayName);
+    const size_t open = display.find(" (");
+    const std::string tool =
+        open == std::string::npos ? display : display.substr(open + 2, display.size() - open - 3);
+    const auto item = std::find_if(listed.begin(), listed.end(), [&](const std::string& entry) {
+      return lower(entry) == kind.name || entry == display || entry == tool;
+    });
+    EXPECT_NE(item, listed.end()) << "the package description names " << kind.name;
+    if (item != listed.end()) named.insert(*item);
+  }
+  for (const std::string& item : listed) {
+    EXPECT_EQ(named.count(item), 1u) << "the package description names " << item << ", no kind";
+  }
 }
 
 }  // namespace

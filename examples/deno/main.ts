@@ -1,0 +1,2 @@
+const greeting: string = "Hello from a Deno project";
+console.log(greeting);

@@ -1,0 +1,3 @@
+defmodule Hello do
+  def greeting, do: "Hello from a Mix project"
+end
