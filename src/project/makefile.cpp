@@ -54,24 +54,29 @@ std::string_view directive(std::string_view line) {
   return word;
 }
 
-// Whether the text after a rule's colon assigns a variable for its targets ("X = 1",
-// "export X := 1") rather than naming prerequisites: an "=" before any recipe after ";".
-bool setsTargetVariable(std::string_view rest) {
+// The position of the first of `stops` in `text` outside a variable reference ("$(x:.c=.o)",
+// "${y}"), or npos.
+size_t findOutsideReferences(std::string_view text, std::string_view stops) {
   int depth = 0;
-  for (size_t i = 0; i < rest.size(); ++i) {
-    const char c = rest[i];
-    if (c == '$' && i + 1 < rest.size() && (rest[i + 1] == '(' || rest[i + 1] == '{')) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '$' && i + 1 < text.size() && (text[i + 1] == '(' || text[i + 1] == '{')) {
       ++depth;
       ++i;
     } else if ((c == ')' || c == '}') && depth > 0) {
       --depth;
-    } else if (depth == 0 && c == ';') {
-      return false;
-    } else if (depth == 0 && c == '=') {
-      return true;
+    } else if (depth == 0 && stops.find(c) != std::string_view::npos) {
+      return i;
     }
   }
-  return false;
+  return std::string_view::npos;
+}
+
+// Whether the text after a rule's colon assigns a variable for its targets ("X = 1",
+// "export X := 1") rather than naming prerequisites: an "=" before any recipe after ";".
+bool setsTargetVariable(std::string_view rest) {
+  const size_t stop = findOutsideReferences(rest, ";=");
+  return stop != std::string_view::npos && rest[stop] == '=';
 }
 
 // The next physical line, without its line end.
@@ -84,26 +89,14 @@ std::string_view nextPhysicalLine(std::string_view& text) {
 }
 
 // The position of the colon that ends a rule's targets, or npos: a colon inside a variable
-// reference ("$(x:.c=.o)") does not count, and an assignment (":=", "::=", "=") is no rule.
+// reference does not count, and an assignment (":=", "::=", "=") is no rule.
 size_t ruleColon(std::string_view line) {
-  int depth = 0;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '$' && i + 1 < line.size() && (line[i + 1] == '(' || line[i + 1] == '{')) {
-      ++depth;
-      ++i;
-    } else if ((c == ')' || c == '}') && depth > 0) {
-      --depth;
-    } else if (depth == 0 && c == '=') {
-      return std::string_view::npos;
-    } else if (depth == 0 && c == ':') {
-      size_t after = i + 1;
-      while (after < line.size() && line[after] == ':') ++after;
-      if (after < line.size() && line[after] == '=') return std::string_view::npos;
-      return i;
-    }
-  }
-  return std::string_view::npos;
+  const size_t i = findOutsideReferences(line, ":=");
+  if (i == std::string_view::npos || line[i] == '=') return std::string_view::npos;
+  size_t after = i + 1;
+  while (after < line.size() && line[after] == ':') ++after;
+  if (after < line.size() && line[after] == '=') return std::string_view::npos;
+  return i;
 }
 
 }  // namespace
