@@ -26,7 +26,7 @@ void printBanner() {
 
 void printUsage() {
   fmt::print("  Usage:\n");
-  for (const CommandSpec& command : commandTable()) {
+  for (const CommandEntry& command : commandTable()) {
     if (command.inGeneralUsage) fmt::print("    {:<24}{}\n", command.synopsis, command.description);
   }
   fmt::print("\n");
@@ -35,7 +35,7 @@ void printUsage() {
 namespace {
 
 // "-j, --jobs N" for "-j,--jobs" and "N".
-std::string optionLabel(const OptionSpec& option) {
+std::string optionLabel(const OptionEntry& option) {
   std::string label;
   for (const char* name = option.names; *name != '\0'; ++name) {
     label += *name == ',' ? std::string(", ") : std::string(1, *name);
@@ -44,14 +44,14 @@ std::string optionLabel(const OptionSpec& option) {
 }
 
 // A command's usage: its line with what follows the path, its description and its options.
-void printCommandUsage(const CommandSpec& command) {
+void printCommandUsage(const CommandEntry& command) {
   std::string synopsis = command.synopsis;
   if (!command.options.empty()) synopsis += " [options]";
-  for (const OptionSpec* option : command.options) {
+  for (const OptionEntry* option : command.options) {
     if (option->take == nullptr) synopsis += " [" + optionLabel(*option) + "]";
   }
   fmt::print("  Usage:\n    {}\n\n  {}\n\n  Options:\n", synopsis, command.description);
-  for (const OptionSpec* option : command.options) {
+  for (const OptionEntry* option : command.options) {
     const std::string label = optionLabel(*option);
     const std::size_t column = 16;
     fmt::print("    {}{}{}\n", label,
@@ -64,13 +64,13 @@ void printCommandUsage(const CommandSpec& command) {
 int dispatch(const CommandLine& line) {
   const auto logger = Logger::get();
   const std::string& command = line.command;
-  const CommandSpec* spec = findCommand(command);
+  const CommandEntry* entry = findCommand(command);
   const bool helpWord =
-      command == "--help" || command == "-h" || (spec != nullptr && spec->handler == nullptr);
+      command == "--help" || command == "-h" || (entry != nullptr && entry->handler == nullptr);
   // A line that cannot be used is shown as such whatever -q, --json or -h also say.
-  if (!helpWord && (spec == nullptr || !line.error.empty())) {
+  if (!helpWord && (entry == nullptr || !line.error.empty())) {
     printBanner();
-    logger->error(spec == nullptr ? fmt::format("Unknown command: {}", command) : line.error);
+    logger->error(entry == nullptr ? fmt::format("Unknown command: {}", command) : line.error);
     printUsage();
     return kExitUsage;
   }
@@ -80,10 +80,10 @@ int dispatch(const CommandLine& line) {
     return kExitSuccess;
   }
   if (line.help) {
-    printCommandUsage(*spec);
+    printCommandUsage(*entry);
     return kExitSuccess;
   }
-  return spec->handler(line.options);
+  return entry->handler(line.options);
 }
 
 // Flushes standard output and reports a write that failed (a full disk, a closed reader that

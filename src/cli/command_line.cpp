@@ -31,30 +31,30 @@ std::string kindList() {
 
 std::string wholeNumber() { return "a whole number of 1 or more"; }
 
-const OptionSpec kDryRun{"-n,--dry-run", nullptr,
+const OptionEntry kDryRun{"-n,--dry-run", nullptr,
                          "Check the tools and print the plan; run and remove nothing", nullptr,
                          [](CommandLine& line, const std::string&) {
                            line.options.dryRun = true;
                            return std::string();
                          }};
-const OptionSpec kJobs{"-j,--jobs", "N", "Run N jobs at once, through the kind's own setting",
+const OptionEntry kJobs{"-j,--jobs", "N", "Run N jobs at once, through the kind's own setting",
                        wholeNumber, [](CommandLine& line, const std::string& jobs) {
                          line.options.jobs = jobCount(jobs);
                          if (line.options.jobs) return std::string();
                          return "--jobs needs " + wholeNumber() + ", not '" + jobs + "'";
                        }};
-const OptionSpec kJson{"--json", nullptr,
+const OptionEntry kJson{"--json", nullptr,
                        "Print one JSON object on standard output and nothing else", nullptr,
                        [](CommandLine& line, const std::string&) {
                          line.options.json = true;
                          return std::string();
                        }};
-const OptionSpec kQuiet{"-q,--quiet", nullptr, "No banner and no info lines", nullptr,
+const OptionEntry kQuiet{"-q,--quiet", nullptr, "No banner and no info lines", nullptr,
                         [](CommandLine& line, const std::string&) {
                           line.quiet = true;
                           return std::string();
                         }};
-const OptionSpec kKind{"--kind", "NAME", "Take the project as this kind, whatever its markers say",
+const OptionEntry kKind{"--kind", "NAME", "Take the project as this kind, whatever its markers say",
                        [] { return "a kind name (the kinds are " + kindList() + ")"; },
                        [](CommandLine& line, const std::string& name) {
                          line.options.kind = name;
@@ -64,39 +64,39 @@ const OptionSpec kKind{"--kind", "NAME", "Take the project as this kind, whateve
                        }};
 std::string hostList() { return "a list of distcc hosts, as \"a/8 b:3633/4\""; }
 
-const OptionSpec kHosts{"--hosts", "LIST",
+const OptionEntry kHosts{"--hosts", "LIST",
                         "Spread compiles over these distcc hosts (\"a/8 b:3633/4\")", hostList,
                         [](CommandLine& line, const std::string& list) {
                           // Empty: this machine alone, whatever quarn.toml or the environment say.
                           line.options.hosts = list;
                           for (const std::string& word : hostWords(list)) {
                             std::string error;
-                            if (!readHostSpec(word, error)) return "--hosts: " + error;
+                            if (!readHostEntry(word, error)) return "--hosts: " + error;
                           }
                           return std::string();
                         }};
-const OptionSpec kVersion{"--version", nullptr, "Print the version and nothing else", nullptr,
+const OptionEntry kVersion{"--version", nullptr, "Print the version and nothing else", nullptr,
                           [](CommandLine& line, const std::string&) {
                             line.version = true;
                             return std::string();
                           }};
-const OptionSpec kHelp{"-h,--help", nullptr, "Show this help", nullptr,
+const OptionEntry kHelp{"-h,--help", nullptr, "Show this help", nullptr,
                        [](CommandLine& line, const std::string&) {
                          line.help = true;
                          return std::string();
                        }};
-const OptionSpec kBuildArguments{
+const OptionEntry kBuildArguments{
     "--", "ARGS...", "Add ARGS to the build step, each quoted for the shell", nullptr, nullptr};
-const OptionSpec kTestArguments{
+const OptionEntry kTestArguments{
     "--", "ARGS...", "Add ARGS to the test step, each quoted for the shell", nullptr, nullptr};
 
 // The name CLI11 reports an option by: its last, long one.
-std::string longName(const OptionSpec& option) {
+std::string longName(const OptionEntry& option) {
   const std::string names = option.names;
   return names.substr(names.rfind(',') + 1);
 }
 
-bool isNamed(const OptionSpec& option, const std::string& word) {
+bool isNamed(const OptionEntry& option, const std::string& word) {
   const std::string names = option.names;
   for (std::size_t start = 0; start <= names.size();) {
     const std::size_t comma = std::min(names.find(',', start), names.size());
@@ -107,8 +107,8 @@ bool isNamed(const OptionSpec& option, const std::string& word) {
 }
 
 // The command's option that takes a value and is called `word`, or nullptr.
-const OptionSpec* valueOption(const CommandSpec& command, const std::string& word) {
-  for (const OptionSpec* option : command.options) {
+const OptionEntry* valueOption(const CommandEntry& command, const std::string& word) {
+  for (const OptionEntry* option : command.options) {
     if (option->value != nullptr && option->take != nullptr && isNamed(*option, word)) {
       return option;
     }
@@ -118,8 +118,8 @@ const OptionSpec* valueOption(const CommandSpec& command, const std::string& wor
 
 // Whether `name` is the long name of a flag of any command.
 bool isFlag(const std::string& name) {
-  for (const CommandSpec& command : commandTable()) {
-    for (const OptionSpec* option : command.options) {
+  for (const CommandEntry& command : commandTable()) {
+    for (const OptionEntry* option : command.options) {
       if (option->value == nullptr && longName(*option) == name) return true;
     }
   }
@@ -128,10 +128,10 @@ bool isFlag(const std::string& name) {
 
 // CLI11's own words for a value left out or given to a flag read badly; these are caught first.
 // A value option's value is the next word unless that is an option too.
-std::string misusedOption(const std::vector<std::string>& arguments, const CommandSpec& command) {
+std::string misusedOption(const std::vector<std::string>& arguments, const CommandEntry& command) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& word = arguments[i];
-    const OptionSpec* option = valueOption(command, word);
+    const OptionEntry* option = valueOption(command, word);
     if (option != nullptr && (i + 1 == arguments.size() || arguments[i + 1].rfind('-', 0) == 0)) {
       return word + " needs " + option->needs();
     }
@@ -147,9 +147,9 @@ std::string misusedOption(const std::vector<std::string>& arguments, const Comma
 
 }  // namespace
 
-const std::vector<CommandSpec>& commandTable() {
+const std::vector<CommandEntry>& commandTable() {
   // clang-format off
-  static const std::vector<CommandSpec> table = {
+  static const std::vector<CommandEntry> table = {
       {"build", "quarn build [path]", "Detect and build project", cmdBuild,
        {&kDryRun, &kJobs, &kHosts, &kQuiet, &kKind, &kVersion, &kHelp, &kBuildArguments}},
       {"test", "quarn test [path]", "Detect the project and run its tests", cmdTest,
@@ -170,8 +170,8 @@ const std::vector<CommandSpec>& commandTable() {
   return table;
 }
 
-const CommandSpec* findCommand(const std::string& word) {
-  for (const CommandSpec& command : commandTable()) {
+const CommandEntry* findCommand(const std::string& word) {
+  for (const CommandEntry& command : commandTable()) {
     if (word == command.name) return &command;
   }
   return nullptr;
@@ -185,11 +185,11 @@ CommandLine readCommandLine(const std::vector<std::string>& words) {
     line.version = true;
     return line;
   }
-  const CommandSpec* command = findCommand(line.command);
+  const CommandEntry* command = findCommand(line.command);
   if (command == nullptr) return line;  // an unknown word
   if (command->handler == nullptr) {
     // help: a command word after it asks for that command's usage; the rest is ignored.
-    const CommandSpec* topic = words.size() > 1 ? findCommand(words[1]) : nullptr;
+    const CommandEntry* topic = words.size() > 1 ? findCommand(words[1]) : nullptr;
     if (topic != nullptr && topic->handler != nullptr) {
       line.command = topic->name;
       line.help = true;
@@ -210,7 +210,7 @@ CommandLine readCommandLine(const std::vector<std::string>& words) {
   app.add_option("path", line.options.path);
   std::vector<std::string> values(command->options.size());
   for (std::size_t i = 0; i < command->options.size(); ++i) {
-    const OptionSpec& option = *command->options[i];
+    const OptionEntry& option = *command->options[i];
     if (option.take == nullptr) continue;
     if (option.value == nullptr) {
       app.add_flag(option.names);
@@ -226,7 +226,7 @@ CommandLine readCommandLine(const std::vector<std::string>& words) {
     // A value left out where the scan above cannot see it, as in "-nj".
     const std::string what = error.what();
     line.error = what;
-    for (const OptionSpec* option : command->options) {
+    for (const OptionEntry* option : command->options) {
       const std::string name = longName(*option);
       if (option->needs != nullptr && what.rfind(name + ":", 0) == 0) {
         line.error = name + " needs " + option->needs();
@@ -250,7 +250,7 @@ CommandLine readCommandLine(const std::vector<std::string>& words) {
   // An empty path names the current folder, as it does for the existence tests.
   if (line.options.path.empty()) line.options.path = ".";
   for (std::size_t i = 0; i < command->options.size(); ++i) {
-    const OptionSpec& option = *command->options[i];
+    const OptionEntry& option = *command->options[i];
     if (option.take == nullptr || app.count(longName(option)) == 0) continue;
     const std::string error = option.take(line, values[i]);
     if (!error.empty()) line.error = error;

@@ -18,7 +18,7 @@ struct CommandLine {
 };
 
 // One option: how the usage shows it and how it is read.
-struct OptionSpec {
+struct OptionEntry {
   const char* names;        // CLI11's spelling, short name first: "-j,--jobs"; "--" ends options
   const char* value;        // the value's name in the usage ("N"), or nullptr for a flag
   const char* description;  // one line for the command's usage
@@ -31,21 +31,21 @@ struct OptionSpec {
 
 // One command: its word, its line and description in the general usage, its handler (nullptr for
 // help) and its options in the order its own usage lists them. A new command is one row of
-// commandTable(); a new option is one OptionSpec, named in the rows of the commands that take it.
-struct CommandSpec {
+// commandTable(); a new option is one OptionEntry, named in the rows of the commands that take it.
+struct CommandEntry {
   const char* name;
   const char* synopsis;
   const char* description;
   int (*handler)(const CommandOptions&);
-  std::vector<const OptionSpec*> options;
+  std::vector<const OptionEntry*> options;
   bool inGeneralUsage = true;  // false: only its own usage shows it
 };
 
 // The commands in the order of the general usage, which leaves out those that ask to be.
-const std::vector<CommandSpec>& commandTable();
+const std::vector<CommandEntry>& commandTable();
 
 // Returns the row of a command word, or nullptr for a word that is not one.
-const CommandSpec* findCommand(const std::string& word);
+const CommandEntry* findCommand(const std::string& word);
 
 // Reads the words after the program name. The first is the command word; the options of its
 // command may come before or after the path, "--" ends them, and what follows is for the build.

@@ -30,7 +30,7 @@ struct Answers {
 std::vector<const BuildHost*> Cluster::usable() const {
   std::vector<const BuildHost*> list;
   for (const BuildHost& host : hosts) {
-    if (host.spec.form != HostSpec::Form::Option && host.reachable) list.push_back(&host);
+    if (host.entry.form != HostEntry::Form::Option && host.reachable) list.push_back(&host);
   }
   return list;
 }
@@ -38,7 +38,7 @@ std::vector<const BuildHost*> Cluster::usable() const {
 std::vector<std::string> Cluster::unreachable() const {
   std::vector<std::string> list;
   for (const BuildHost& host : hosts) {
-    if (!host.reachable) list.push_back(host.spec.text);
+    if (!host.reachable) list.push_back(host.entry.text);
   }
   return list;
 }
@@ -48,8 +48,8 @@ std::string Cluster::hostList(unsigned processors) const {
   bool local = false;
   for (const BuildHost& host : hosts) {
     if (!host.reachable) continue;
-    local = local || host.spec.local;
-    list += (list.empty() ? "" : " ") + host.spec.text;
+    local = local || host.entry.local;
+    list += (list.empty() ? "" : " ") + host.entry.text;
   }
   if (!local) list += (list.empty() ? "" : " ") + ("localhost/" + std::to_string(processors));
   return list;
@@ -59,8 +59,8 @@ unsigned Cluster::slots(unsigned processors) const {
   unsigned count = 0;
   bool local = false;
   for (const BuildHost* host : usable()) {
-    local = local || host->spec.local;
-    count += host->spec.slots;
+    local = local || host->entry.local;
+    count += host->entry.slots;
   }
   return local ? count : count + processors;
 }
@@ -88,8 +88,8 @@ std::optional<Cluster> askedCluster(const Project& project, const CommandOptions
   }
   for (const std::string& word : words) {
     std::string error;
-    if (std::optional<HostSpec> spec = readHostSpec(word, error)) {
-      cluster.hosts.push_back({std::move(*spec)});
+    if (std::optional<HostEntry> entry = readHostEntry(word, error)) {
+      cluster.hosts.push_back({std::move(*entry)});
     } else {
       cluster.unreadable.push_back(error);
     }
@@ -103,10 +103,10 @@ void checkHosts(Cluster& cluster, std::chrono::milliseconds limit) {
   const auto answers = std::make_shared<Answers>();
   answers->reachable.assign(cluster.hosts.size(), false);
   for (std::size_t i = 0; i < cluster.hosts.size(); ++i) {
-    const HostSpec& spec = cluster.hosts[i].spec;
-    if (spec.form != HostSpec::Form::Tcp) continue;
+    const HostEntry& entry = cluster.hosts[i].entry;
+    if (entry.form != HostEntry::Form::Tcp) continue;
     cluster.hosts[i].checked = true;
-    const auto check = [answers, i, host = spec.host, port = spec.port, deadline] {
+    const auto check = [answers, i, host = entry.host, port = entry.port, deadline] {
       const bool reachable = platform::acceptsConnection(host, port, deadline);
       const std::lock_guard<std::mutex> lock(answers->mutex);
       answers->reachable[i] = reachable;

@@ -14,7 +14,7 @@ namespace quarn {
 
 // One entry of the host list a build was given.
 struct BuildHost {
-  HostSpec spec;
+  HostEntry entry;
   bool checked = false;   // a Tcp host whose daemon quarn tried to reach
   bool reachable = true;  // it answered; hosts not checked count as reachable
 };

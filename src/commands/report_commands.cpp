@@ -27,15 +27,15 @@ enum class Report { Detect, Info, Validate };
 
 // The distcc host of a report, as JSON.
 Json describeHost(const BuildHost& host) {
-  const HostSpec& spec = host.spec;
-  Json object{{"spec", spec.text}};
-  if (spec.form == HostSpec::Form::Option) {
+  const HostEntry& entry = host.entry;
+  Json object{{"text", entry.text}};
+  if (entry.form == HostEntry::Form::Option) {
     object["option"] = true;
     return object;
   }
-  object["host"] = spec.host;
-  if (spec.form == HostSpec::Form::Tcp) object["port"] = spec.port;
-  object["slots"] = spec.slots;
+  object["host"] = entry.host;
+  if (entry.form == HostEntry::Form::Tcp) object["port"] = entry.port;
+  object["slots"] = entry.slots;
   object["checked"] = host.checked;
   object["reachable"] = host.checked ? Json(host.reachable) : Json();
   return object;
@@ -163,16 +163,16 @@ void logDistribution(const Project& project, const Distribution& distribution) {
   logger->info(fmt::format("Hosts from {}: {} jobs at once, this machine's included",
                            cluster.source, cluster.slots(processors)));
   for (const BuildHost& host : cluster.hosts) {
-    const HostSpec& spec = host.spec;
-    if (spec.form == HostSpec::Form::Option) {
-      logger->info(fmt::format("  {}: an option of distcc's", spec.text));
+    const HostEntry& entry = host.entry;
+    if (entry.form == HostEntry::Form::Option) {
+      logger->info(fmt::format("  {}: an option of distcc's", entry.text));
     } else if (!host.checked) {
-      logger->info(fmt::format("  {}: not checked (localhost, ssh or options), {} slots", spec.text,
-                               spec.slots));
+      logger->info(fmt::format("  {}: not checked (localhost, ssh or options), {} slots", entry.text,
+                               entry.slots));
     } else if (host.reachable) {
-      logger->info(fmt::format("  ✓ {} answers, {} slots", spec.text, spec.slots));
+      logger->info(fmt::format("  ✓ {} answers, {} slots", entry.text, entry.slots));
     } else {
-      logger->warn(fmt::format("  ✗ {} does not answer", spec.text));
+      logger->warn(fmt::format("  ✗ {} does not answer", entry.text));
     }
   }
   for (const Remark& remark : distribution.remarks) {

@@ -33,9 +33,9 @@ std::string_view take(std::string_view& rest, std::string_view ends) {
 
 }  // namespace
 
-std::optional<HostSpec> readHostSpec(std::string_view text, std::string& error) {
-  HostSpec spec;
-  spec.text = std::string(text);
+std::optional<HostEntry> readHostEntry(std::string_view text, std::string& error) {
+  HostEntry entry;
+  entry.text = std::string(text);
   const auto bad = [&](const std::string& why) {
     error = fmt::format("'{}' is no distcc host: {}", text, why);
     return std::nullopt;
@@ -43,14 +43,14 @@ std::optional<HostSpec> readHostSpec(std::string_view text, std::string& error) 
   if (text.empty()) return bad("it is empty");
   if (text.find_first_of(" \t\r\n") != text.npos) return bad("one host per entry");
   if (text == "--randomize" || text == "+zeroconf") {
-    spec.form = HostSpec::Form::Option;
-    return spec;
+    entry.form = HostEntry::Form::Option;
+    return entry;
   }
   for (std::string_view option : {"--localslots=", "--localslots_cpp="}) {
     if (text.substr(0, option.size()) == option) {
       if (!number(text.substr(option.size()), 1, 100000)) return bad("it needs a whole number");
-      spec.form = HostSpec::Form::Option;
-      return spec;
+      entry.form = HostEntry::Form::Option;
+      return entry;
     }
   }
   if (text[0] == '-') return bad("distcc knows no such option");
@@ -59,48 +59,48 @@ std::optional<HostSpec> readHostSpec(std::string_view text, std::string& error) 
   const size_t at = text.find('@');
   if (at != text.npos && at < text.find(',')) {
     // USER@HOST[/LIMIT][:COMMAND][OPTIONS]: over ssh, which quarn leaves to distcc.
-    spec.form = HostSpec::Form::Unchecked;
+    entry.form = HostEntry::Form::Unchecked;
     rest.remove_prefix(at + 1);
   }
   if (!rest.empty() && rest[0] == '[') {
     const size_t close = rest.find(']');
     if (close == rest.npos) return bad("an IPv6 address needs its closing ']'");
-    spec.host = std::string(rest.substr(1, close - 1));
+    entry.host = std::string(rest.substr(1, close - 1));
     rest.remove_prefix(close + 1);
   } else {
-    spec.host = std::string(take(rest, ":/,"));
+    entry.host = std::string(take(rest, ":/,"));
   }
-  if (spec.host.empty()) return bad("it names no host");
-  spec.local = spec.host == "localhost" && spec.form == HostSpec::Form::Tcp;
-  const bool local = spec.local;
-  if (local) spec.form = HostSpec::Form::Unchecked;
+  if (entry.host.empty()) return bad("it names no host");
+  entry.local = entry.host == "localhost" && entry.form == HostEntry::Form::Tcp;
+  const bool local = entry.local;
+  if (local) entry.form = HostEntry::Form::Unchecked;
   bool portGiven = false;
   bool limitGiven = false;
   while (!rest.empty()) {
     const char mark = rest[0];
     if (mark == ',') {
-      spec.form = HostSpec::Form::Unchecked;  // options are distcc's own
+      entry.form = HostEntry::Form::Unchecked;  // options are distcc's own
       break;
     }
     rest.remove_prefix(1);
     if (mark == '/' && !limitGiven) {
       const std::optional<unsigned> limit = number(take(rest, ":/,"), 1, 100000);
       if (!limit) return bad("the limit after '/' must be a whole number of 1 or more");
-      spec.slots = *limit;
+      entry.slots = *limit;
       limitGiven = true;
-    } else if (mark == ':' && spec.form == HostSpec::Form::Unchecked && !local) {
+    } else if (mark == ':' && entry.form == HostEntry::Form::Unchecked && !local) {
       break;  // over ssh: the command that runs distccd
     } else if (mark == ':' && !portGiven && !local) {
       const std::optional<unsigned> port = number(take(rest, ":/,"), 1, 65535);
       if (!port) return bad("the port after ':' must be a number from 1 to 65535");
-      spec.port = static_cast<std::uint16_t>(*port);
+      entry.port = static_cast<std::uint16_t>(*port);
       portGiven = true;
     } else {
       return bad(fmt::format("'{}' is out of place", mark));
     }
   }
-  if (!limitGiven) spec.slots = local ? kLocalSlots : kDefaultSlots;
-  return spec;
+  if (!limitGiven) entry.slots = local ? kLocalSlots : kDefaultSlots;
+  return entry;
 }
 
 std::vector<std::string> hostWords(std::string_view list) {

@@ -9,7 +9,7 @@
 namespace quarn {
 
 // One entry of a distcc host list, as DISTCC_HOSTS writes it.
-struct HostSpec {
+struct HostEntry {
   enum class Form {
     Tcp,        // HOST[:PORT][/LIMIT] or HOST[/LIMIT][:PORT]: a daemon quarn can check
     Unchecked,  // localhost, over ssh (USER@HOST), or with options (",lzo"): passed on as written
@@ -27,7 +27,7 @@ struct HostSpec {
 inline constexpr std::uint16_t kDistccPort = 3632;
 
 // Reads one entry. An entry distcc could not read either gives nullopt and says why in `error`.
-std::optional<HostSpec> readHostSpec(std::string_view text, std::string& error);
+std::optional<HostEntry> readHostEntry(std::string_view text, std::string& error);
 
 // The entries of a host list: its words, split at white space.
 std::vector<std::string> hostWords(std::string_view list);

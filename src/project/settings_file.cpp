@@ -206,7 +206,7 @@ std::optional<ProjectSettings> readProjectSettings(const std::string& folder,
         if (!item.is_string())
           fail(file, item.source(), "'hosts' must be an array of distcc hosts");
         std::string error;
-        if (!readHostSpec(item.as_string()->get(), error)) fail(file, item.source(), error);
+        if (!readHostEntry(item.as_string()->get(), error)) fail(file, item.source(), error);
         hosts.push_back(item.as_string()->get());
       }
       settings.hosts = std::move(hosts);

@@ -321,7 +321,7 @@ class Distccd {
 
   bool running() const { return pid_ > 0; }
   // As --hosts takes it: two jobs at once.
-  std::string spec() const { return address_ + ":" + std::to_string(port_) + "/2"; }
+  std::string entry() const { return address_ + ":" + std::to_string(port_) + "/2"; }
   // The compiles it has done.
   int compiles() const {
     const std::string log = fs::exists(log_) ? test::readFile(log_) : "";
@@ -413,7 +413,7 @@ TEST(DistccRealBuild, CompilesSpreadOverTwoDaemonsAndStayHereWhenTheyStop) {
   Distccd first("127.0.0.2", logs.path());
   Distccd second("127.0.0.3", logs.path());
   ASSERT_TRUE(first.running() && second.running()) << "distccd did not start";
-  const std::string hosts = first.spec() + " " + second.spec();
+  const std::string hosts = first.entry() + " " + second.entry();
 
   RunOptions options = realToolOptions(dir);
   for (const char* name :
@@ -466,7 +466,7 @@ TEST(DistccRealBuild, CompilesSpreadOverTwoDaemonsAndStayHereWhenTheyStop) {
   const test::RunResult oneLeft = build({"rebuild", "make", "--hosts", hosts});
   EXPECT_EQ(oneLeft.status, 0) << oneLeft.out;
   EXPECT_NE(
-      oneLeft.out.find("[warning] distcc hosts not answering, left out: " + second.spec() + "\n"),
+      oneLeft.out.find("[warning] distcc hosts not answering, left out: " + second.entry() + "\n"),
       std::string::npos)
       << oneLeft.out;
   EXPECT_GT(first.compiles(), before);
@@ -481,8 +481,8 @@ TEST(DistccRealBuild, CompilesSpreadOverTwoDaemonsAndStayHereWhenTheyStop) {
   EXPECT_EQ(distribution["hosts"][1]["reachable"], false);
   EXPECT_EQ(distribution["hosts"][1]["slots"], 2);
   const std::string shown = runQuarn({"validate", "cmake"}, report).out;
-  EXPECT_NE(shown.find("[info]   ✓ " + first.spec() + " answers, 2 slots\n[warning]   ✗ " +
-                       second.spec() + " does not answer\n"),
+  EXPECT_NE(shown.find("[info]   ✓ " + first.entry() + " answers, 2 slots\n[warning]   ✗ " +
+                       second.entry() + " does not answer\n"),
             std::string::npos)
       << shown;
 
@@ -490,8 +490,8 @@ TEST(DistccRealBuild, CompilesSpreadOverTwoDaemonsAndStayHereWhenTheyStop) {
   first.stop();
   const test::RunResult none = build({"rebuild", "make", "--hosts", hosts});
   EXPECT_EQ(none.status, 0) << none.out;
-  EXPECT_NE(none.out.find("[warning] No distcc host answers (" + first.spec() + ", " +
-                          second.spec() + "): building on this machine\n"),
+  EXPECT_NE(none.out.find("[warning] No distcc host answers (" + first.entry() + ", " +
+                          second.entry() + "): building on this machine\n"),
             std::string::npos)
       << none.out;
   EXPECT_EQ(none.out.find("Spreading"), std::string::npos);

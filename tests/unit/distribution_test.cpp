@@ -19,7 +19,7 @@
 namespace quarn {
 namespace {
 
-using Form = HostSpec::Form;
+using Form = HostEntry::Form;
 
 TEST(Hosts, ReadsWhatDistccReadsAndRefusesTheRest) {
   struct Case {
@@ -63,20 +63,20 @@ TEST(Hosts, ReadsWhatDistccReadsAndRefusesTheRest) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     std::string error;
-    const std::optional<HostSpec> spec = readHostSpec(c.text, error);
+    const std::optional<HostEntry> entry = readHostEntry(c.text, error);
     if (*c.error != '\0') {
-      EXPECT_FALSE(spec);
+      EXPECT_FALSE(entry);
       // The messages that name only the fault begin with the entry.
       EXPECT_NE(error.find(c.error), std::string::npos) << error;
       continue;
     }
-    ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->text, c.text);
-    EXPECT_EQ(spec->form, c.form);
+    ASSERT_TRUE(entry) << error;
+    EXPECT_EQ(entry->text, c.text);
+    EXPECT_EQ(entry->form, c.form);
     if (c.form == Form::Option) continue;
-    EXPECT_EQ(spec->host, c.host);
-    EXPECT_EQ(spec->port, c.port);
-    EXPECT_EQ(spec->slots, c.slots);
+    EXPECT_EQ(entry->host, c.host);
+    EXPECT_EQ(entry->port, c.port);
+    EXPECT_EQ(entry->slots, c.slots);
   }
   EXPECT_EQ(hostWords(" a/8\tb:3633/4\n "), (std::vector<std::string>{"a/8", "b:3633/4"}));
 }
@@ -140,7 +140,7 @@ TEST(Hosts, EveryHostIsCheckedAtOnceWithinItsLimit) {
   Cluster cluster;
   const auto add = [&cluster](const std::string& text) {
     std::string error;
-    cluster.hosts.push_back({*readHostSpec(text, error)});
+    cluster.hosts.push_back({*readHostEntry(text, error)});
   };
   add("127.0.0.2:" + std::to_string(open) + "/2");
   add("127.0.0.2:1");  // refused at once
