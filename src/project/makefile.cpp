@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -14,15 +15,21 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The next physical line, without its line end.
+std::string_view nextPhysicalLine(std::string_view& text) {
+  const size_t end = text.find('\n');
+  std::string_view line = text.substr(0, end);
+  text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
 // The next logical line: physical lines joined where one ends in a backslash.
 bool nextLine(std::string_view& text, std::string& line) {
   line.clear();
   if (text.empty()) return false;
   for (;;) {
-    const size_t end = text.find('\n');
-    std::string_view physical = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (!physical.empty() && physical.back() == '\r') physical.remove_suffix(1);
+    const std::string_view physical = nextPhysicalLine(text);
     if (!physical.empty() && physical.back() == '\\' && !text.empty()) {
       line.append(physical.substr(0, physical.size() - 1));
       line += ' ';
@@ -72,20 +79,33 @@ size_t findOutsideReferences(std::string_view text, std::string_view stops) {
   return std::string_view::npos;
 }
 
+// Calls `statement` with each line that make reads as one, its comment cut off (recipes and the
+// bodies of define blocks are left out), until it returns true; says whether one did.
+bool anyStatement(std::string_view makefile,
+                  const std::function<bool(std::string_view)>& statement) {
+  std::string line;
+  int defineDepth = 0;
+  while (nextLine(makefile, line)) {
+    if (!line.empty() && line[0] == '\t') continue;  // a recipe
+    const size_t comment = line.find('#');
+    const std::string_view text(line.data(), comment == std::string::npos ? line.size() : comment);
+    const std::string_view word = directive(text);
+    if (word == "define") {
+      ++defineDepth;
+    } else if (word == "endef") {
+      if (defineDepth > 0) --defineDepth;
+    } else if (defineDepth == 0 && statement(text)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Whether the text after a rule's colon assigns a variable for its targets ("X = 1",
 // "export X := 1") rather than naming prerequisites: an "=" before any recipe after ";".
 bool setsTargetVariable(std::string_view rest) {
   const size_t stop = findOutsideReferences(rest, ";=");
   return stop != std::string_view::npos && rest[stop] == '=';
-}
-
-// The next physical line, without its line end.
-std::string_view nextPhysicalLine(std::string_view& text) {
-  const size_t end = text.find('\n');
-  std::string_view line = text.substr(0, end);
-  text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return line;
 }
 
 // The position of the colon that ends a rule's targets, or npos: a colon inside a variable
@@ -102,26 +122,11 @@ size_t ruleColon(std::string_view line) {
 }  // namespace
 
 bool definesTarget(std::string_view makefile, std::string_view target) {
-  std::string line;
-  int defineDepth = 0;
-  while (nextLine(makefile, line)) {
-    if (!line.empty() && line[0] == '\t') continue;  // a recipe
-    const size_t comment = line.find('#');
-    std::string_view text(line.data(), comment == std::string::npos ? line.size() : comment);
-    const std::string_view word = directive(text);
-    if (word == "define") {
-      ++defineDepth;
-      continue;
-    }
-    if (word == "endef") {
-      if (defineDepth > 0) --defineDepth;
-      continue;
-    }
-    if (defineDepth > 0) continue;
+  return anyStatement(makefile, [target](std::string_view text) {
     const size_t colon = ruleColon(text);
-    if (colon == std::string_view::npos) continue;
+    if (colon == std::string_view::npos) return false;
     const size_t after = text.find_first_not_of(':', colon);
-    if (after != std::string_view::npos && setsTargetVariable(text.substr(after))) continue;
+    if (after != std::string_view::npos && setsTargetVariable(text.substr(after))) return false;
     std::string_view targets = text.substr(0, colon);
     while (!targets.empty()) {
       const size_t start = targets.find_first_not_of(" \t");
@@ -132,8 +137,8 @@ bool definesTarget(std::string_view makefile, std::string_view target) {
       if (targets.substr(0, end) == target) return true;
       targets.remove_prefix(end);
     }
-  }
-  return false;
+    return false;
+  });
 }
 
 bool databaseDefinesTarget(std::string_view database, std::string_view target) {
@@ -199,28 +204,14 @@ std::string cleanCommandNow(const CleanStep& clean, const std::string& folder) {
 
 std::optional<std::string> assignedValue(std::string_view makefile, std::string_view variable) {
   std::optional<std::string> value;
-  std::string line;
-  int defineDepth = 0;
-  while (nextLine(makefile, line)) {
-    if (!line.empty() && line[0] == '\t') continue;  // a recipe
-    const size_t comment = line.find('#');
-    std::string_view text(line.data(), comment == std::string::npos ? line.size() : comment);
+  anyStatement(makefile, [&value, variable](std::string_view text) {
     std::string_view word = firstWord(text);
-    if (word == "define") {
-      ++defineDepth;
-      continue;
-    }
-    if (word == "endef") {
-      if (defineDepth > 0) --defineDepth;
-      continue;
-    }
-    if (defineDepth > 0) continue;
     while (word == "override" || word == "export") {
       text.remove_prefix(text.find(word) + word.size());
       word = firstWord(text);
     }
     text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
-    if (text.substr(0, variable.size()) != variable) continue;
+    if (text.substr(0, variable.size()) != variable) return false;
     text.remove_prefix(variable.size());
     text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
     size_t operatorEnd = 0;
@@ -230,13 +221,14 @@ std::optional<std::string> assignedValue(std::string_view makefile, std::string_
         break;
       }
     }
-    if (operatorEnd == 0) continue;  // another name, "?=", "+=" or a rule
+    if (operatorEnd == 0) return false;  // another name, "?=", "+=" or a rule
     text.remove_prefix(operatorEnd);
     const size_t start = text.find_first_not_of(" \t");
     const size_t end = text.find_last_not_of(" \t");
     value = start == std::string_view::npos ? std::string()
                                             : std::string(text.substr(start, end - start + 1));
-  }
+    return false;  // a later assignment wins
+  });
   return value;
 }
 
