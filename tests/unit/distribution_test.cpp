@@ -93,6 +93,7 @@ TEST(Makefile, AnAssignmentOfTheVariableOverridesTheEnvironment) {
       {"all:\n\tCC=gcc make x\n", std::nullopt},
       {"prog: CC = gcc\n", std::nullopt},
       {"define CC\ngcc\nendef\n", std::nullopt},
+      {"override define FLAGS\nCC = gcc\nendef\n", std::nullopt},
       {"CC = \\\n  gcc\n", "gcc"},
   };
   for (const auto& [text, value] : cases) {
