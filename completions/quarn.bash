@@ -18,7 +18,8 @@ _quarn() {
     build | rebuild) options="--dry-run --jobs --hosts --kind --quiet --version --help" ;;
     test) options="--dry-run --jobs --kind --quiet --version --help" ;;
     clean) options="--dry-run --kind --quiet --version --help" ;;
-    detect | validate | info) options="--json --kind --quiet --version --help" ;;
+    validate) options="--json --hosts --kind --quiet --version --help" ;;
+    detect | info) options="--json --kind --quiet --version --help" ;;
     *) return ;;
   esac
   # After "--" the words are the build's or the tests' own.

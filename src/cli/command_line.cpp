@@ -32,59 +32,59 @@ std::string kindList() {
 std::string wholeNumber() { return "a whole number of 1 or more"; }
 
 const OptionEntry kDryRun{"-n,--dry-run", nullptr,
-                         "Check the tools and print the plan; run and remove nothing", nullptr,
-                         [](CommandLine& line, const std::string&) {
-                           line.options.dryRun = true;
-                           return std::string();
-                         }};
+                          "Check the tools and print the plan; run and remove nothing", nullptr,
+                          [](CommandLine& line, const std::string&) {
+                            line.options.dryRun = true;
+                            return std::string();
+                          }};
 const OptionEntry kJobs{"-j,--jobs", "N", "Run N jobs at once, through the kind's own setting",
-                       wholeNumber, [](CommandLine& line, const std::string& jobs) {
-                         line.options.jobs = jobCount(jobs);
-                         if (line.options.jobs) return std::string();
-                         return "--jobs needs " + wholeNumber() + ", not '" + jobs + "'";
-                       }};
+                        wholeNumber, [](CommandLine& line, const std::string& jobs) {
+                          line.options.jobs = jobCount(jobs);
+                          if (line.options.jobs) return std::string();
+                          return "--jobs needs " + wholeNumber() + ", not '" + jobs + "'";
+                        }};
 const OptionEntry kJson{"--json", nullptr,
-                       "Print one JSON object on standard output and nothing else", nullptr,
-                       [](CommandLine& line, const std::string&) {
-                         line.options.json = true;
-                         return std::string();
-                       }};
-const OptionEntry kQuiet{"-q,--quiet", nullptr, "No banner and no info lines", nullptr,
+                        "Print one JSON object on standard output and nothing else", nullptr,
                         [](CommandLine& line, const std::string&) {
-                          line.quiet = true;
+                          line.options.json = true;
                           return std::string();
                         }};
+const OptionEntry kQuiet{"-q,--quiet", nullptr, "No banner and no info lines", nullptr,
+                         [](CommandLine& line, const std::string&) {
+                           line.quiet = true;
+                           return std::string();
+                         }};
 const OptionEntry kKind{"--kind", "NAME", "Take the project as this kind, whatever its markers say",
-                       [] { return "a kind name (the kinds are " + kindList() + ")"; },
-                       [](CommandLine& line, const std::string& name) {
-                         line.options.kind = name;
-                         // An empty name leaves the kind to detection.
-                         if (name.empty() || kindNamed(name) != nullptr) return std::string();
-                         return "Unknown kind: " + name + " (the kinds are " + kindList() + ")";
-                       }};
+                        [] { return "a kind name (the kinds are " + kindList() + ")"; },
+                        [](CommandLine& line, const std::string& name) {
+                          line.options.kind = name;
+                          // An empty name leaves the kind to detection.
+                          if (name.empty() || kindNamed(name) != nullptr) return std::string();
+                          return "Unknown kind: " + name + " (the kinds are " + kindList() + ")";
+                        }};
 std::string hostList() { return "a list of distcc hosts, as \"a/8 b:3633/4\""; }
 
 const OptionEntry kHosts{"--hosts", "LIST",
-                        "Spread compiles over these distcc hosts (\"a/8 b:3633/4\")", hostList,
-                        [](CommandLine& line, const std::string& list) {
-                          // Empty: this machine alone, whatever quarn.toml or the environment say.
-                          line.options.hosts = list;
-                          for (const std::string& word : hostWords(list)) {
-                            std::string error;
-                            if (!readHostEntry(word, error)) return "--hosts: " + error;
-                          }
+                         "The distcc hosts to spread compiles over (\"a/8 b:3633/4\")", hostList,
+                         [](CommandLine& line, const std::string& list) {
+                           // Empty: this machine alone, whatever quarn.toml or the environment say.
+                           line.options.hosts = list;
+                           for (const std::string& word : hostWords(list)) {
+                             std::string error;
+                             if (!readHostEntry(word, error)) return "--hosts: " + error;
+                           }
+                           return std::string();
+                         }};
+const OptionEntry kVersion{"--version", nullptr, "Print the version and nothing else", nullptr,
+                           [](CommandLine& line, const std::string&) {
+                             line.version = true;
+                             return std::string();
+                           }};
+const OptionEntry kHelp{"-h,--help", nullptr, "Show this help", nullptr,
+                        [](CommandLine& line, const std::string&) {
+                          line.help = true;
                           return std::string();
                         }};
-const OptionEntry kVersion{"--version", nullptr, "Print the version and nothing else", nullptr,
-                          [](CommandLine& line, const std::string&) {
-                            line.version = true;
-                            return std::string();
-                          }};
-const OptionEntry kHelp{"-h,--help", nullptr, "Show this help", nullptr,
-                       [](CommandLine& line, const std::string&) {
-                         line.help = true;
-                         return std::string();
-                       }};
 const OptionEntry kBuildArguments{
     "--", "ARGS...", "Add ARGS to the build step, each quoted for the shell", nullptr, nullptr};
 const OptionEntry kTestArguments{
@@ -161,7 +161,7 @@ const std::vector<CommandEntry>& commandTable() {
       {"detect", "quarn detect [path]", "Show detected project type", cmdDetect,
        {&kJson, &kQuiet, &kKind, &kVersion, &kHelp}},
       {"validate", "quarn validate [path]", "Check required build tools", cmdValidate,
-       {&kJson, &kQuiet, &kKind, &kVersion, &kHelp}},
+       {&kJson, &kHosts, &kQuiet, &kKind, &kVersion, &kHelp}},
       {"info", "quarn info [path]", "Show project information", cmdInfo,
        {&kJson, &kQuiet, &kKind, &kVersion, &kHelp}},
       {"help", "quarn help", "Show this help", nullptr, {}},

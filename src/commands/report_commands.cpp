@@ -167,8 +167,8 @@ void logDistribution(const Project& project, const Distribution& distribution) {
     if (entry.form == HostEntry::Form::Option) {
       logger->info(fmt::format("  {}: an option of distcc's", entry.text));
     } else if (!host.checked) {
-      logger->info(fmt::format("  {}: not checked (localhost, ssh or options), {} slots", entry.text,
-                               entry.slots));
+      logger->info(fmt::format("  {}: not checked (localhost, ssh or options), {} slots",
+                               entry.text, entry.slots));
     } else if (host.reachable) {
       logger->info(fmt::format("  ✓ {} answers, {} slots", entry.text, entry.slots));
     } else {

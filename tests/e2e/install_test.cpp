@@ -74,6 +74,8 @@ TEST(Install, BashCompletesCommandWordsThenFolders) {
       {"quarn help ''", 2, "build clean detect info rebuild test validate"},
       {"quarn build --d", 2, "--dry-run"},
       {"quarn rebuild --h", 2, "--help --hosts"},
+      {"quarn validate --h", 2, "--help --hosts"},
+      {"quarn info --h", 2, "--help"},
       {"quarn build --hosts ex", 3, ""},
       {"quarn detect --j", 2, "--json"},
       {"quarn clean -", 2, "--dry-run --help --kind --quiet --version"},

@@ -63,7 +63,7 @@ TEST(Options, AnUnusableLineIsAUsageErrorWhateverElseItAsks) {
       {{"build", "--hosts"}, "--hosts needs a list of distcc hosts, as \"a/8 b:3633/4\""},
       {{"rebuild", "--hosts", "a/8 b:99999"},
        "--hosts: 'b:99999' is no distcc host: the port after ':' must be a number from 1 to 65535"},
-      {{"validate", "--hosts", "a"}, "Unknown option: --hosts"},
+      {{"info", "--hosts", "a"}, "Unknown option: --hosts"},
       {{"--", "build"}, "Unknown command: --"},
   };
   const Workspace ws;
